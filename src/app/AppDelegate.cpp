@@ -1,0 +1,61 @@
+#include "app/AppDelegate.h"
+
+#include "app/AppIcon.h"
+#include "core/Paths.h"
+#include "ui/LauncherWindow.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QStyleFactory>
+
+VRNXAppDelegate::VRNXAppDelegate(QObject* parent) : QObject(parent) {
+    // Quitting from every path (last window, Quit, signals, logout) ends here once.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        applicationShouldTerminate();
+        applicationWillTerminate();
+    });
+}
+
+VRNXAppDelegate::~VRNXAppDelegate() = default;
+
+void VRNXAppDelegate::applicationDidFinishLaunching() {
+    // Dark appearance for the whole application, whatever the desktop's theme.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(Theme::darkPalette());
+
+    // Application icon: a file next to the executable wins; the bundled one is the fallback.
+    QIcon icon;
+    if (auto path = findAppIcon(Paths::executablePath())) {
+        QImageReader reader(*path);
+        if (reader.canRead()) icon = QIcon(*path);
+    }
+    if (icon.isNull()) icon = QIcon(QString::fromLatin1(kBundledAppIcon));
+    if (!icon.isNull()) QApplication::setWindowIcon(icon);
+
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    presentLauncher();
+}
+
+void VRNXAppDelegate::presentLauncher() {
+    auto* window = new VRNXLauncherWindow;
+    if (launcher_) launcher_->close();
+    launcher_ = window;
+    window->present();
+}
+
+bool VRNXAppDelegate::applicationShouldHandleReopen() {
+    if (launcher_ && launcher_->isVisible()) {
+        launcher_->raise();
+        launcher_->activateWindow();
+        return true;
+    }
+    presentLauncher();
+    return true;
+}
+
+void VRNXAppDelegate::applicationShouldTerminate() {}
+
+void VRNXAppDelegate::applicationWillTerminate() {}

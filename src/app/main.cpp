@@ -1,0 +1,56 @@
+#include "app/AppDelegate.h"
+#include "app/ProcessEntry.h"
+#include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
+#include "core/Log.h"
+#include "core/Preferences.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+int runBridgeMode(const QStringList& /*arguments*/) {
+    std::fputs("varnix mcp-bridge: the MCP bridge is not part of this build\n", stderr);
+    return 1;
+}
+
+int runApplication(int argc, char** argv) {
+    QApplication::setApplicationName(QStringLiteral("Varnix"));
+    QApplication::setOrganizationName(QStringLiteral("Varnix"));
+    QApplication::setDesktopFileName(QStringLiteral("varnix"));
+    QApplication app(argc, argv);
+    SystemLog::installQtMessageHandler();
+
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    if (instance.forwardToRunningInstance()) return 0;
+
+    installDefaultPreferences();
+
+    VRNXAppDelegate delegate;
+    instance.listen();
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [](int) { QCoreApplication::quit(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
+                     [&delegate](QSessionManager&) { delegate.applicationShouldTerminate(); });
+
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    app.exec();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    setCliArgs(argc, argv);
+    const ModeSelection selection = selectMode(cliArgs());
+    if (selection.mode == ProcessMode::Bridge) return runBridgeMode(selection.arguments);
+    return runApplication(argc, argv);
+}

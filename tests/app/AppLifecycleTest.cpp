@@ -1,0 +1,67 @@
+#include "app/AppDelegate.h"
+#include "ui/LauncherWindow.h"
+#include "ui/Theme.h"
+
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+TEST(AppDelegate, StartUpShowsTheLauncherAndReopenFollowsItsRule) {
+    TempHome home;
+    ScopedMemoryPreferences prefs;
+    VRNXAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    QPointer<VRNXLauncherWindow> first = delegate.launcher();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->windowTitle(), "Varnix");
+    EXPECT_EQ(first->size(), QSize(540, 600));
+    EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), Theme::bg());
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen());
+    EXPECT_EQ(delegate.launcher(), first.data()) << "a visible launcher is kept";
+
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen());
+    ASSERT_TRUE(delegate.launcher());
+    EXPECT_TRUE(delegate.launcher()->isVisible());
+    delegate.launcher()->close();
+}
+
+TEST(Application, QuitsCleanlyOnSigtermAndForwardsASecondLaunch) {
+    TempHome home;
+    QTemporaryDir runtime;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.start(VARNIX_EXE, {});
+    ASSERT_TRUE(app.waitForStarted());
+    const QString socket = runtime.path() + "/varnix-" + QString::number(getuid());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }, 15000));
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(VARNIX_EXE, {});
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(app.state(), QProcess::Running) << "the first instance keeps running";
+
+    ::kill(pid_t(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+}
