@@ -10,7 +10,11 @@
 #include <QImageReader>
 #include <QStyleFactory>
 
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
 VRNXAppDelegate::VRNXAppDelegate(QObject* parent) : QObject(parent) {
+    // The resources live in a static library; the linker drops their registration unless asked.
+    initResources();
     // Quitting from every path (last window, Quit, signals, logout) ends here once.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         applicationShouldTerminate();

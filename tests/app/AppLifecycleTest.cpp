@@ -25,7 +25,7 @@ TEST(AppDelegate, StartUpShowsTheLauncherAndReopenFollowsItsRule) {
     EXPECT_EQ(first->size(), QSize(540, 600));
     EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), Theme::bg());
-    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull());
 
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
     EXPECT_EQ(delegate.launcher(), first.data()) << "a visible launcher is kept";
