@@ -2,6 +2,7 @@
 
 #include "app/AppIcon.h"
 #include "core/Paths.h"
+#include "orchestration/OrchestrationServer.h"
 #include "ui/LauncherWindow.h"
 #include "ui/Theme.h"
 
@@ -40,6 +41,8 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
     QApplication::setQuitOnLastWindowClosed(true);
 
+    OrchestrationServer::shared().start();
+
     presentLauncher();
 }
 
@@ -60,6 +63,8 @@ bool VRNXAppDelegate::applicationShouldHandleReopen() {
     return true;
 }
 
-void VRNXAppDelegate::applicationShouldTerminate() {}
+void VRNXAppDelegate::applicationShouldTerminate() {
+    OrchestrationServer::shared().stop();
+}
 
 void VRNXAppDelegate::applicationWillTerminate() {}
