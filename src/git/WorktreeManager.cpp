@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
+#include "git/ProcessRunner.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -220,4 +221,242 @@ QStringList WorktreeManager::detectionCandidates(const QString& dir) {
         d = QFileInfo(d).path();
     }
     return c;
+}
+
+// ---- git runs
+
+namespace {
+
+const QString kGit = QStringLiteral("/usr/bin/git");
+constexpr double kQueryLimit = 5;
+constexpr double kDiffLimit = 10;
+
+ProcessRunner::Result git(const QStringList& args, std::optional<double> limit = std::nullopt,
+                          const std::optional<QString>& directory = std::nullopt,
+                          const std::optional<QProcessEnvironment>& env = std::nullopt) {
+    return ProcessRunner::runAndWait(kGit, args, directory, env, limit);
+}
+
+QStringList dashC(const QString& dir, std::initializer_list<QString> rest) {
+    QStringList a{QStringLiteral("-C"), dir};
+    for (const QString& s : rest) a << s;
+    return a;
+}
+
+// Invalid UTF-8 reaches us as empty text; either way there is nothing to show.
+QString errorText(const ProcessRunner::Result& r) {
+    return r.stdErr.isEmpty() ? QStringLiteral("Unknown error") : r.stdErr;
+}
+
+}  // namespace
+
+WorktreeManager& WorktreeManager::shared() {
+    static WorktreeManager* const instance = [] {
+        auto* m = new WorktreeManager;  // process-wide, never destroyed
+        m->detectRepoRoot();
+        return m;
+    }();
+    return *instance;
+}
+
+std::optional<QString> WorktreeManager::repoRoot() const {
+    std::lock_guard lock(mutex_);
+    return repoRoot_;
+}
+
+QSet<QString> WorktreeManager::prunedRoots() const {
+    std::lock_guard lock(mutex_);
+    return prunedRoots_;
+}
+
+void WorktreeManager::detectRepoRoot(const QString& dir) {
+    for (const QString& candidate : detectionCandidates(dir))
+        if (tryDetect(candidate)) return;
+}
+
+bool WorktreeManager::tryDetect(const QString& candidate) {
+    if (!QFileInfo::exists(candidate)) return false;
+    const auto r = git(dashC(candidate, {QStringLiteral("rev-parse"), QStringLiteral("--show-toplevel")}));
+    const QString root = r.stdOut.trimmed();
+    if (r.exitCode != 0 || root.isEmpty()) return false;
+    bool firstTime = false;
+    {
+        std::lock_guard lock(mutex_);
+        repoRoot_ = root;
+        if (!prunedRoots_.contains(root)) {
+            prunedRoots_.insert(root);
+            firstTime = true;
+        }
+    }
+    QDir().mkpath(worktreesDir(root));
+    // Stale records (worktree directories deleted by hand) are pruned once per repository per run.
+    if (firstTime) pruneWorktrees(root);
+    return true;
+}
+
+std::optional<QString> WorktreeManager::resolveRepoRoot(const QString& dir) {
+    const auto r = git(dashC(dir, {QStringLiteral("rev-parse"), QStringLiteral("--show-toplevel")}), kQueryLimit);
+    const QString root = r.stdOut.trimmed();
+    if (r.exitCode != 0 || root.isEmpty()) return std::nullopt;
+    return root;
+}
+
+bool WorktreeManager::isGitRepo(const QString& dir) const {
+    return git(dashC(dir, {QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")})).exitCode == 0;
+}
+
+std::optional<QString> WorktreeManager::detectDefaultBranch(const QString& root) const {
+    const QString branch =
+        git(dashC(root, {QStringLiteral("branch"), QStringLiteral("--show-current")})).stdOut.trimmed();
+    if (branch.isEmpty()) return std::nullopt;
+    return branch;
+}
+
+QStringList WorktreeManager::branches(const QString& dir) const {
+    const auto r = git(dashC(dir, {QStringLiteral("for-each-ref"), QStringLiteral("--format=%(refname:short)"),
+                                   QStringLiteral("refs/heads")}));
+    return r.stdOut.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::optional<QString> WorktreeManager::checkout(const QString& branch, const QString& dir) const {
+    const auto r = git(dashC(dir, {QStringLiteral("checkout"), branch}));
+    if (r.launchFailed()) return r.stdErr;
+    if (r.exitCode == 0) return std::nullopt;
+    const QString err = r.stdErr.trimmed();
+    return err.isEmpty() ? QStringLiteral("git checkout failed") : err;
+}
+
+std::optional<QString> WorktreeManager::deleteBranch(const QString& branch, const QString& root) const {
+    const auto r = git(dashC(root, {QStringLiteral("branch"), QStringLiteral("-D"), QStringLiteral("--"), branch}));
+    if (r.launchFailed()) return r.stdErr;
+    if (r.exitCode == 0) return std::nullopt;
+    return r.stdErr.isEmpty() ? QStringLiteral("git branch -D failed") : r.stdErr;
+}
+
+QList<WorktreeManager::Worktree> WorktreeManager::runWorktreeList(const QString& root) const {
+    const auto r = git(dashC(root, {QStringLiteral("worktree"), QStringLiteral("list"), QStringLiteral("--porcelain")}));
+    if (r.launchFailed()) return {};
+    return parseWorktreeList(r.stdOut);
+}
+
+void WorktreeManager::pruneWorktrees(const QString& root) const {
+    git(dashC(root, {QStringLiteral("worktree"), QStringLiteral("prune")}));
+}
+
+std::optional<WorktreeManager::DiffStat> WorktreeManager::diffStat(const QString& dir) const {
+    const auto r = git(dashC(dir, {QStringLiteral("diff"), QStringLiteral("--shortstat"), QStringLiteral("HEAD")}),
+                       kQueryLimit);
+    if (r.exitCode != 0) return std::nullopt;
+    return parseShortstat(r.stdOut);
+}
+
+bool WorktreeManager::hasOriginRemote(const QString& dir) const {
+    return git(dashC(dir, {QStringLiteral("remote"), QStringLiteral("get-url"), QStringLiteral("origin")}),
+               kQueryLimit)
+               .exitCode == 0;
+}
+
+QString WorktreeManager::reviewDiff(const QString& worktreePath, const QString& base) const {
+    const QString committed =
+        git(dashC(worktreePath, {QStringLiteral("diff"), base + QStringLiteral("...HEAD")}), kDiffLimit).stdOut;
+    const QString uncommitted =
+        git(dashC(worktreePath, {QStringLiteral("diff"), QStringLiteral("HEAD")}), kDiffLimit).stdOut;
+    if (uncommitted.trimmed().isEmpty()) return committed;
+    return committed + QStringLiteral("\n\n") + uncommittedMarker() + QStringLiteral("\n\n") + uncommitted;
+}
+
+WorktreeManager::RecapInputs WorktreeManager::recapInputs(const QString& worktreePath, const QString& base) const {
+    const QString range = base + QStringLiteral("...HEAD");
+    RecapInputs in;
+    in.nameStatus = git(dashC(worktreePath, {QStringLiteral("diff"), QStringLiteral("--name-status"), range}),
+                        kDiffLimit).stdOut;
+    in.numstat = git(dashC(worktreePath, {QStringLiteral("diff"), QStringLiteral("--numstat"), range}),
+                     kDiffLimit).stdOut;
+    in.log = git(dashC(worktreePath, {QStringLiteral("log"), QStringLiteral("--oneline"), base + QStringLiteral("..HEAD")}),
+                 kDiffLimit).stdOut;
+    return in;
+}
+
+// ---- create and remove
+
+WorktreeManager::Created WorktreeManager::createWorktree(const QString& name,
+                                                         const std::optional<QString>& baseBranch,
+                                                         const QString& repoRoot) {
+    const QString safe = safeBranchName(name);
+    const QString dir = worktreesDir(repoRoot);
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + safe;
+    const QString branch = QLatin1String(kBranchPrefix) + safe;
+
+    ensureWorktreesExcluded(repoRoot);
+
+    for (const Worktree& wt : runWorktreeList(repoRoot)) {
+        if (wt.branch != branch) continue;
+        if (QFileInfo(wt.path).isDir()) return {wt.path, std::nullopt};
+        // Its directory was deleted by hand: forget the record and check the branch out anew
+        // rather than hand back a path nobody can enter.
+        pruneWorktrees(repoRoot);
+        break;
+    }
+
+    const QString base = baseBranch && !baseBranch->isEmpty()
+        ? *baseBranch
+        : detectDefaultBranch(repoRoot).value_or(QStringLiteral("main"));
+
+    const auto first = git({QStringLiteral("worktree"), QStringLiteral("add"), QStringLiteral("-b"), branch,
+                            QStringLiteral("--"), path, base},
+                           std::nullopt, repoRoot);
+    if (first.launchFailed()) return {QString(), WorktreeError::launchFailed(first.stdErr)};
+    if (first.exitCode == 0) {
+        recordWorktreeMeta(repoRoot, path, base);
+        return {path, std::nullopt};
+    }
+    const QString firstError = errorText(first);
+    if (!firstError.contains(QLatin1String("already exists")))
+        return {QString(), WorktreeError::creationFailed(firstError)};
+
+    // The branch outlived an earlier worktree: check it out into a fresh one.
+    const auto second = git(dashC(repoRoot, {QStringLiteral("worktree"), QStringLiteral("add"), QStringLiteral("--"),
+                                             path, branch}));
+    if (second.launchFailed()) return {QString(), WorktreeError::launchFailed(second.stdErr)};
+    if (second.exitCode != 0) return {QString(), WorktreeError::creationFailed(firstError)};
+    recordWorktreeMeta(repoRoot, path, base);
+    return {path, std::nullopt};
+}
+
+namespace {
+
+QString debugWorktreeListing(const QString& root, const QProcessEnvironment& env) {
+    const auto r = git(dashC(root, {QStringLiteral("worktree"), QStringLiteral("list"), QStringLiteral("--porcelain")}),
+                       std::nullopt, root, env);
+    if (r.launchFailed()) return QStringLiteral("(failed to run: ") + r.stdErr + QLatin1Char(')');
+    const QString out = r.stdOut + r.stdErr;
+    return out.isEmpty() ? QStringLiteral("(no output)") : out;
+}
+
+}  // namespace
+
+std::optional<WorktreeManager::WorktreeError> WorktreeManager::removeWorktree(const QString& repoRoot,
+                                                                              const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    // A GIT_DIR or GIT_WORK_TREE the application was started with would point git elsewhere.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : env.keys())
+        if (key.startsWith(QLatin1String("GIT_"))) env.remove(key);
+
+    SystemLog::write(u"WorktreeManager", QStringLiteral("removeWorktree: repoRoot=%1 path=%2 name=%3")
+                                             .arg(repoRoot, path, name));
+    const auto r = git(dashC(repoRoot, {QStringLiteral("worktree"), QStringLiteral("remove"),
+                                        QStringLiteral("--force"), name}),
+                       std::nullopt, repoRoot, env);
+    if (r.launchFailed()) return WorktreeError::launchFailed(r.stdErr);
+    if (r.exitCode == 0) return std::nullopt;
+
+    const QString err = errorText(r);
+    const QString listing = debugWorktreeListing(repoRoot, env);
+    SystemLog::write(u"WorktreeManager",
+                     QStringLiteral("removeWorktree failed: %1\nListing:\n%2").arg(err, listing));
+    return WorktreeError::removeFailed(err + QStringLiteral("\n\nVarnix repoRoot: ") + repoRoot +
+                                       QStringLiteral("\nTarget name: ") + name +
+                                       QStringLiteral("\n\nGit's view of worktrees:\n") + listing);
 }

@@ -2,9 +2,9 @@
 
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "git/ProcessRunner.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 namespace {
 
@@ -52,26 +52,14 @@ BubblewrapLauncher::BubblewrapLauncher(QString bwrapPath, Probe probe)
 bool BubblewrapLauncher::defaultProbe(const QString& bwrapPath, QString* reason) {
     // The same kind of mount the real launch makes; containers that forbid user namespaces
     // fail here rather than at every session start.
-    QProcess p;
-    p.setProgram(bwrapPath);
-    p.setArguments({QStringLiteral("--dev-bind"), QStringLiteral("/"), QStringLiteral("/"),
-                    QStringLiteral("--die-with-parent"), QStringLiteral("--"), QStringLiteral("true")});
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    if (!p.waitForStarted(10000)) {
-        if (reason) *reason = p.errorString();
-        return false;
-    }
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished(-1);
-        if (reason) *reason = QStringLiteral("no answer within 10 s");
-        return false;
-    }
-    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
+    const auto r = ProcessRunner::runAndWait(
+        bwrapPath, {QStringLiteral("--dev-bind"), QStringLiteral("/"), QStringLiteral("/"),
+                    QStringLiteral("--die-with-parent"), QStringLiteral("--"), QStringLiteral("true")},
+        std::nullopt, std::nullopt, 10.0);
+    if (r.exitCode == 0 && !r.timedOut) return true;
     if (reason) {
-        *reason = QString::fromUtf8(p.readAllStandardError()).trimmed();
-        if (reason->isEmpty()) *reason = QStringLiteral("exit status %1").arg(p.exitCode());
+        *reason = r.timedOut ? QStringLiteral("no answer within 10 s") : r.stdErr.trimmed();
+        if (reason->isEmpty()) *reason = QStringLiteral("exit status %1").arg(r.exitCode);
     }
     return false;
 }
