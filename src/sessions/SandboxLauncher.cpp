@@ -4,6 +4,7 @@
 #include "core/Paths.h"
 #include "git/ProcessRunner.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -130,6 +131,9 @@ std::optional<SandboxLauncher::Command> BubblewrapLauncher::wrap(const QString& 
     if (!r) return std::nullopt;
     const QString h = SandboxProfile::realPath(home).value_or(home);
     const QString t = SandboxProfile::realPath(Paths::tempDir()).value_or(Paths::tempDir());
+    // A writable location has to exist before the launch (bwrap skips missing ones, leaving them
+    // read-only under their parent); the agent's turn-end hook must be able to write here.
+    QDir().mkpath(h + QStringLiteral("/.config/varnix/orch-events"));
 
     Command c;
     c.executable = bwrap_;

@@ -45,6 +45,7 @@ protected:
     // A home of its own (no user git configuration) and the identity through the environment.
     TempHome home;
     ScopedEnv noSystem{"GIT_CONFIG_NOSYSTEM", "1"};
+    ScopedEnv noGlobal{"GIT_CONFIG_GLOBAL", "/dev/null"};
     ScopedEnv count{"GIT_CONFIG_COUNT", "3"};
     ScopedEnv k0{"GIT_CONFIG_KEY_0", "user.name"}, v0{"GIT_CONFIG_VALUE_0", "Test"};
     ScopedEnv k1{"GIT_CONFIG_KEY_1", "user.email"}, v1{"GIT_CONFIG_VALUE_1", "test@example.invalid"};

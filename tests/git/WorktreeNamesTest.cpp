@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 using WM = WorktreeManager;

@@ -84,6 +84,8 @@ TEST(BubblewrapLauncher, WrapResolvesPathsAndEndsWithTheCommand) {
     EXPECT_EQ(c->args.mid(c->args.size() - 5),
               QStringList({"--die-with-parent", "--", "/bin/sh", "-c", "echo hi"}));
     EXPECT_TRUE(c->args.join('\n').contains("--bind\n" + base + "/repo/.varnix/worktrees/a\n"));
+    EXPECT_TRUE(QFileInfo(base + "/home/.config/varnix/orch-events").isDir())
+        << "the events directory must exist before the launch to be writable inside";
     EXPECT_FALSE(launcher.wrap(base + "/missing", base + "/repo", base, "/bin/sh", {}));
     EXPECT_FALSE(launcher.wrap(base + "/link", base + "/missing", base, "/bin/sh", {}));
 }
