@@ -2,6 +2,7 @@
 
 #include "app/AppIcon.h"
 #include "core/Paths.h"
+#include "orchestration/OrchestrationServer.h"
 #include "ui/LauncherWindow.h"
 #include "ui/Theme.h"
 
@@ -10,7 +11,11 @@
 #include <QImageReader>
 #include <QStyleFactory>
 
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
 VRNXAppDelegate::VRNXAppDelegate(QObject* parent) : QObject(parent) {
+    // The resources live in a static library; the linker drops their registration unless asked.
+    initResources();
     // Quitting from every path (last window, Quit, signals, logout) ends here once.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         applicationShouldTerminate();
@@ -36,6 +41,8 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
     QApplication::setQuitOnLastWindowClosed(true);
 
+    OrchestrationServer::shared().start();
+
     presentLauncher();
 }
 
@@ -56,6 +63,8 @@ bool VRNXAppDelegate::applicationShouldHandleReopen() {
     return true;
 }
 
-void VRNXAppDelegate::applicationShouldTerminate() {}
+void VRNXAppDelegate::applicationShouldTerminate() {
+    OrchestrationServer::shared().stop();
+}
 
 void VRNXAppDelegate::applicationWillTerminate() {}

@@ -2,6 +2,7 @@
 #include "app/ProcessEntry.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "bridge/MCPBridge.h"
 #include "core/Log.h"
 #include "core/Preferences.h"
 
@@ -9,13 +10,12 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstdio>
 
 namespace {
 
-int runBridgeMode(const QStringList& /*arguments*/) {
-    std::fputs("varnix mcp-bridge: the MCP bridge is not part of this build\n", stderr);
-    return 1;
+int runBridgeMode(const QStringList& arguments) {
+    MCPBridge::run(arguments);
+    return 0;
 }
 
 int runApplication(int argc, char** argv) {

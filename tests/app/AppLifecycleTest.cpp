@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "orchestration/OrchestrationServer.h"
 #include "ui/LauncherWindow.h"
 #include "ui/Theme.h"
 
@@ -25,7 +26,12 @@ TEST(AppDelegate, StartUpShowsTheLauncherAndReopenFollowsItsRule) {
     EXPECT_EQ(first->size(), QSize(540, 600));
     EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), Theme::bg());
-    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull());
+
+    // The control socket is up once start-up is done, and gone after the quit steps.
+    const QString socket = home.path() + "/.config/varnix/orchestrator-" + QString::number(getpid()) + ".sock";
+    EXPECT_EQ(OrchestrationServer::shared().socketPath(), socket);
+    EXPECT_TRUE(QFileInfo::exists(socket));
 
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
     EXPECT_EQ(delegate.launcher(), first.data()) << "a visible launcher is kept";
@@ -36,6 +42,10 @@ TEST(AppDelegate, StartUpShowsTheLauncherAndReopenFollowsItsRule) {
     ASSERT_TRUE(delegate.launcher());
     EXPECT_TRUE(delegate.launcher()->isVisible());
     delegate.launcher()->close();
+
+    delegate.applicationShouldTerminate();
+    EXPECT_TRUE(OrchestrationServer::shared().socketPath().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(socket));
 }
 
 TEST(Application, QuitsCleanlyOnSigtermAndForwardsASecondLaunch) {
@@ -52,6 +62,8 @@ TEST(Application, QuitsCleanlyOnSigtermAndForwardsASecondLaunch) {
     ASSERT_TRUE(app.waitForStarted());
     const QString socket = runtime.path() + "/varnix-" + QString::number(getuid());
     ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }, 15000));
+    const QString control = home.path() + "/.config/varnix/orchestrator-" + QString::number(app.processId()) + ".sock";
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(control); }, 15000));
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -64,4 +76,5 @@ TEST(Application, QuitsCleanlyOnSigtermAndForwardsASecondLaunch) {
     ASSERT_TRUE(app.waitForFinished(15000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(control)) << "quitting removes the control socket";
 }

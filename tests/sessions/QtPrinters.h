@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <ostream>
 
-// Readable failure messages for Qt text types.
+// Readable failure messages for Qt strings and string lists in these tests.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QStringList& l, std::ostream* os) {
     *os << '[';
