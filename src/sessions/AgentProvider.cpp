@@ -1,5 +1,7 @@
 #include "sessions/AgentProvider.h"
 
+#include "limits/ClaudeLimitsService.h"
+#include "limits/CodexLimitsService.h"
 #include "sessions/AgentBinaryResolver.h"
 #include "sessions/AgentStateMonitor.h"
 #include "sessions/ClaudeLiveSessionProbe.h"
@@ -22,7 +24,7 @@ std::optional<QSet<QString>> ClaudeProvider::liveSessionIDs() const {
 
 QStringList ClaudeProvider::attachArguments() const { return {QStringLiteral("agents")}; }
 
-// Seam: the output analyser's monitor, the transcript watcher and the limits refresh plug in here.
+// Seam: the output analyser's monitor and the transcript watcher plug in here.
 std::shared_ptr<AgentStateMonitor> ClaudeProvider::makeStateMonitor() const {
     return std::make_shared<NullStateMonitor>();
 }
@@ -31,7 +33,7 @@ std::shared_ptr<UsageWatching> ClaudeProvider::makeUsageWatcher(const QString&, 
     return nullptr;
 }
 
-void ClaudeProvider::refreshLimits() const {}
+void ClaudeProvider::refreshLimits() const { ClaudeLimitsService::shared()->refreshNow(); }
 
 QColor CodexProvider::accentColor() const { return Theme::green(); }
 
@@ -43,7 +45,7 @@ QStringList CodexProvider::resumeArguments(const QString& sessionID) const {
     return {QStringLiteral("resume"), sessionID};
 }
 
-// Seam: the rollout monitor and watcher and the limits refresh plug in here.
+// Seam: the rollout monitor and watcher plug in here.
 std::shared_ptr<AgentStateMonitor> CodexProvider::makeStateMonitor() const {
     return std::make_shared<NullStateMonitor>();
 }
@@ -52,7 +54,7 @@ std::shared_ptr<UsageWatching> CodexProvider::makeUsageWatcher(const QString&, U
     return nullptr;
 }
 
-void CodexProvider::refreshLimits() const {}
+void CodexProvider::refreshLimits() const { CodexLimitsService::shared()->refreshNow(); }
 
 QColor ShellProvider::accentColor() const { return Theme::cyan(); }
 
