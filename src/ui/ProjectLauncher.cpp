@@ -164,9 +164,10 @@ void LauncherRow::layoutContent() {
     nameLabel_->setText(nameFm.elidedText(name_, Qt::ElideRight, nameWidth));
     nameLabel_->setGeometry(kTextLeft, 9, nameWidth, nameFm.height());
 
-    // The path gives way first: shortened in the middle so that both ends stay readable.
+    // The path gives way first: shortened in the middle so that both ends stay readable. It also
+    // stops short of the "open" marker, whose centre line it would otherwise run into.
     const QFontMetrics pathFm(pathLabel_->font());
-    const int pathWidth = std::max(0, removeX - kGap - kTextLeft);
+    const int pathWidth = std::max(0, (isOpen_ ? openX : removeX) - kGap - kTextLeft);
     pathLabel_->setText(pathFm.elidedText(abbreviatedPath(path_), Qt::ElideMiddle, pathWidth));
     pathLabel_->setGeometry(kTextLeft, nameLabel_->geometry().bottom() + 1 + 2, pathWidth, pathFm.height());
 }
@@ -299,6 +300,8 @@ void VRNXProjectLauncher::rebuildList() {
         QLabel* empty = makeLabel(QStringLiteral("No recent projects — open one to get started."), 12, QFont::Normal,
                                   Theme::text3(), nullptr);
         empty->setObjectName(QStringLiteral("launcherEmpty"));
+        // In line with the header text above rather than with the row edges.
+        empty->setContentsMargins(8, 4, 0, 0);
         listStack_->addArrangedSubview(empty, Qt::AlignLeft);
     }
 }
