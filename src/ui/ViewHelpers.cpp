@@ -1,5 +1,6 @@
 #include "ui/ViewHelpers.h"
 
+#include "core/Paths.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 
@@ -188,6 +189,8 @@ QFileDialog* vrnxDirectoryChooser(QWidget* parent, const QString& title, const Q
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::Accept, QObject::tr("Open"));
     dialog->setWindowModality(Qt::WindowModal);
+    // Projects live under the home directory far more often than under the working directory.
+    dialog->setDirectory(Paths::home());
 
     if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout()); grid && !message.isEmpty()) {
         // Move every cell one row down and put the message on the freed first row.

@@ -114,6 +114,6 @@ private:
 };
 
 // A window-modal directory chooser on `parent` with the title and a message line above the file
-// list. Directories only, one selection, creating folders allowed. The caller connects to
-// `fileSelected`/`finished` and calls open().
+// list, starting in the home directory. Directories only, one selection, creating folders
+// allowed. The caller connects to `fileSelected`/`finished` and calls open().
 QFileDialog* vrnxDirectoryChooser(QWidget* parent, const QString& title, const QString& message);

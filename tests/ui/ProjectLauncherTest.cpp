@@ -159,6 +159,7 @@ TEST_F(LauncherTest, OpenProjectAsksForADirectoryOnTheLauncherWindow) {
     EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
     EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly));
     EXPECT_FALSE(chooser->testOption(QFileDialog::ReadOnly)) << "creating folders is allowed";
+    EXPECT_EQ(QDir(chooser->directory()).canonicalPath(), QDir(home.path()).canonicalPath());
 
     chooser->reject();
     EXPECT_TRUE(selected.isEmpty());
