@@ -4,6 +4,7 @@
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
 #include "ui/LauncherWindow.h"
+#include "ui/ProjectLauncher.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -48,8 +49,19 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
 void VRNXAppDelegate::presentLauncher() {
     auto* window = new VRNXLauncherWindow;
+    auto* controller = new VRNXProjectLauncher(window);
+    QPointer<VRNXAppDelegate> self(this);
+    controller->onSelect = [self](const QString& path) {
+        if (!self) return;
+        self->launcher_ = nullptr;
+        self->launcherController_ = nullptr;
+        emit self->projectChosen(path);
+    };
+    controller->buildUI();
+    controller->rebuildList();
     if (launcher_) launcher_->close();
     launcher_ = window;
+    launcherController_ = controller;
     window->present();
 }
 

@@ -5,6 +5,8 @@
 
 #include "ui/LauncherWindow.h"
 
+#include "ui/ProjectLauncher.h"
+
 // The application's delegate: start-up and quit order, the project launcher, reopen.
 class VRNXAppDelegate : public QObject {
     Q_OBJECT
@@ -20,8 +22,16 @@ public:
     void applicationShouldTerminate();
     void applicationWillTerminate();
 
+    // The launcher's window and its controller, while a launcher is up.
     VRNXLauncherWindow* launcher() const { return launcher_; }
+    VRNXProjectLauncher* launcherController() const { return launcherController_; }
+
+signals:
+    // The user chose a project directory in the launcher, which has already been dropped; the
+    // project window opens it (or brings its existing window forward).
+    void projectChosen(const QString& path);
 
 private:
     QPointer<VRNXLauncherWindow> launcher_;
+    QPointer<VRNXProjectLauncher> launcherController_;
 };

@@ -2,7 +2,8 @@
 
 #include <QWidget>
 
-// The project launcher's window: 540 x 600, titled "Varnix", on the theme's background.
+// The project launcher's window: 540 x 600, titled "Varnix", on the theme's background. Its
+// content comes from VRNXProjectLauncher.
 class VRNXLauncherWindow : public QWidget {
     Q_OBJECT
 public:
