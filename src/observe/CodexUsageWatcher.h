@@ -2,7 +2,6 @@
 
 #include "observe/CodexRollouts.h"
 #include "observe/JSONLTailer.h"
-#include "observe/UsageSnapshot.h"
 #include "sessions/UsageWatching.h"
 
 #include <QString>

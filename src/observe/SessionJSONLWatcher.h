@@ -1,7 +1,6 @@
 #pragma once
 
 #include "observe/JSONLTailer.h"
-#include "observe/UsageSnapshot.h"
 #include "sessions/UsageWatching.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "observe/UsageSnapshot.h"
+#include "sessions/UsageWatching.h"
 #include "sessions/SessionState.h"
 
 #include <QString>

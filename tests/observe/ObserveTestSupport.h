@@ -3,7 +3,7 @@
 #include "core/MainThread.h"
 #include "core/SerialQueue.h"
 #include "limits/AgentLimitsService.h"
-#include "observe/UsageSnapshot.h"
+#include "sessions/UsageWatching.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>

@@ -1,0 +1,12 @@
+# The session model's pieces outside the terminal widget.
+target_sources(varnix_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/AgentBinaryResolver.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ClaudeLiveSessionProbe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PlatformPaths.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SessionLaunch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SessionNamer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SessionState.cpp)
+target_sources(varnix_gui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/AgentBinaryOverrideDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AgentProvider.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/NewTabMenuEntry.cpp)
