@@ -742,6 +742,16 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
         d.inOverlongString = data[holdFrom + 1] != '[';
         return;
     }
+    if (holdFrom == size) {
+        // libvterm 0.1.4 also mangles a UTF-8 character split between two writes.
+        for (size_t back = 1; back <= 3 && back <= size; ++back) {
+            const auto b = static_cast<unsigned char>(data[size - back]);
+            if ((b & 0xC0) == 0x80) continue;  // continuation byte
+            const size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            if (need > back) holdFrom = size - back;
+            break;
+        }
+    }
     flushTo(holdFrom);
     if (holdFrom < size) d.held = QByteArray(data + holdFrom, qsizetype(size - holdFrom));
 }

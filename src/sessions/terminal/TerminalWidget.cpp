@@ -334,15 +334,8 @@ void TerminalWidget::frame() {
     const std::vector<uint8_t>& damage = s.damage();
     const int rows = s.rows();
 
-    // Keep a scrolled-back view on the same lines while output pushes more into the scroll-back.
+    followOutput();
     const int64_t pushed = s.linesPushed();
-    if (pushed != lastPushed_) {
-        if (viewOffset_ > 0) {
-            viewOffset_ = int(std::clamp<int64_t>(viewOffset_ + (pushed - lastPushed_), 0, s.scrollback().size()));
-            fullRepaint_ = true;
-        }
-        lastPushed_ = pushed;
-    }
     // A selection whose text was overwritten no longer means anything.
     if (hasSelection_ && !selecting_) {
         const auto [a, b] = orderedSelection();
@@ -882,7 +875,19 @@ void TerminalWidget::contextMenuEvent(QContextMenuEvent* event) {
 
 // ---- Scrolling
 
+void TerminalWidget::followOutput() {
+    // Keep a scrolled-back view on the same lines while output pushes more into the scroll-back.
+    const int64_t pushed = surface_->linesPushed();
+    if (pushed == lastPushed_) return;
+    if (viewOffset_ > 0) {
+        viewOffset_ = int(std::clamp<int64_t>(viewOffset_ + (pushed - lastPushed_), 0, surface_->scrollback().size()));
+        fullRepaint_ = true;
+    }
+    lastPushed_ = pushed;
+}
+
 void TerminalWidget::scrollLines(int lines) {
+    followOutput();
     const int next = std::clamp(viewOffset_ + lines, 0, surface_->scrollback().size());
     if (next == viewOffset_) return;
     viewOffset_ = next;

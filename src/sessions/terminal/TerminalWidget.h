@@ -125,6 +125,7 @@ private:
     void updateMetrics();
     void updateGeometryFromSize();
     void updateScrollBar();
+    void followOutput();
     void resetBlink();
 
     bool mouseReportingActive(Qt::KeyboardModifiers modifiers) const;
