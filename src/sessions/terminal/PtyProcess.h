@@ -54,7 +54,7 @@ public:
 
     // Upper bounds of one read batch before control returns to the event loop.
     static constexpr qint64 kBatchBytes = 1 << 20;
-    static constexpr int kBatchMillis = 8;
+    static constexpr int kBatchMillis = 5;
 
 private:
     void readAvailable(bool drain);

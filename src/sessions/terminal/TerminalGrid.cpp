@@ -23,6 +23,26 @@ inline void appendUtf8(std::string& out, uint32_t c) {
     }
 }
 
+inline char* writeUtf8(char* w, uint32_t c) {
+    if (c < 0x800) {
+        *w++ = char(0xC0 | (c >> 6));
+        *w++ = char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *w++ = char(0xE0 | (c >> 12));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
+    } else {
+        *w++ = char(0xF0 | (c >> 18));
+        *w++ = char(0x80 | ((c >> 12) & 0x3F));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
+    }
+    return w;
+}
+
+// Room for a cell's combining marks in the encoding (six code points of four bytes, and a NUL).
+constexpr size_t kMaxCombiningBytes = 6 * 4 + 1;
+
 // Decodes one code point we encoded ourselves (always well formed).
 inline uint32_t readUtf8(const unsigned char*& p) {
     uint32_t c = *p++;
@@ -61,7 +81,13 @@ constexpr uint32_t kRunAttrMask = TermCell::kAttrMask & ~TermCell::kProtected;
 // ---- TermRow
 
 void TermRow::clear(uint32_t bg) {
-    std::fill(cells.begin(), cells.end(), TermCell{0, TermColor::kDefault, bg});
+    if (TermColor::isDefault(bg)) {
+        std::fill(cells.begin(), cells.begin() + std::min<size_t>(extent, cells.size()), TermCell{});
+        extent = 0;
+    } else {
+        std::fill(cells.begin(), cells.end(), TermCell{0, TermColor::kDefault, bg});
+        extent = uint16_t(cells.size());
+    }
     combining.reset();
     wrapped = false;
 }
@@ -71,6 +97,7 @@ void TermRow::clearRange(int from, int to, uint32_t bg) {
     to = std::min(to, int(cells.size()));
     if (from >= to) return;
     std::fill(cells.begin() + from, cells.begin() + to, TermCell{0, TermColor::kDefault, bg});
+    if (!TermColor::isDefault(bg)) touched(to);
 }
 
 const std::u32string* TermRow::combiningAt(int col) const {
@@ -105,7 +132,7 @@ void TermRow::appendText(int col, std::u32string& out) const {
 }
 
 int TermRow::usedLength() const {
-    int n = int(cells.size());
+    int n = std::min(int(extent), int(cells.size()));
     while (n > 0 && !showsSomething(cells[size_t(n - 1)])) --n;
     return n;
 }
@@ -118,7 +145,10 @@ void TermScreenBuffer::reset(int rows, int cols) {
     top_ = 0;
     ring_.clear();
     ring_.resize(size_t(rows));
-    for (TermRow& r : ring_) r.cells.assign(size_t(cols), TermCell{});
+    for (TermRow& r : ring_) {
+        r.cells.assign(size_t(cols), TermCell{});
+        r.extent = 0;
+    }
 }
 
 void TermScreenBuffer::rotate(int n) {
@@ -242,16 +272,22 @@ size_t TermScrollback::memoryBytes() const {
 }
 
 void TermScrollback::encode(const TermRow& row, int cols, std::string& out) {
-    out.clear();
-    out.push_back(row.wrapped ? 1 : 0);
     const int n = std::min(row.usedLength(), cols);
     const TermCell* cells = row.cells.data();
+    // Worst case: a run header per cell and four UTF-8 bytes per code point.
+    thread_local std::vector<char> buffer;
+    size_t need = 1 + size_t(n) * (sizeof(RunHeader) + 4);
+    if (row.combining) need += row.combining->size() * kMaxCombiningBytes;
+    if (buffer.size() < need) buffer.resize(need);
+    char* const begin = buffer.data();
+    char* w = begin;
+    *w++ = row.wrapped ? 1 : 0;
     int i = 0;
     while (i < n) {
         const uint32_t attrs = cells[i].chAttrs & kRunAttrMask;
         const uint32_t fg = cells[i].fg, bg = cells[i].bg;
-        const size_t headerAt = out.size();
-        out.resize(out.size() + sizeof(RunHeader));
+        char* header = w;
+        w += sizeof(RunHeader);
         uint16_t count = 0;
         const bool combined = attrs & TermCell::kCombined;
         while (i < n) {
@@ -265,26 +301,33 @@ void TermScrollback::encode(const TermRow& row, int cols, std::string& out) {
             if (combined) {
                 std::u32string text;
                 row.appendText(i, text);
-                for (char32_t x : text) appendUtf8(out, x ? uint32_t(x) : ' ');
-                out.push_back('\0');
+                std::string utf8;
+                for (char32_t x : text) appendUtf8(utf8, x ? uint32_t(x) : ' ');
+                std::memcpy(w, utf8.data(), utf8.size());
+                w += utf8.size();
+                *w++ = '\0';
             } else if (ch < 0x80) {
-                out.push_back(ch == 0 ? ' ' : char(ch));
+                *w++ = ch == 0 ? ' ' : char(ch);
             } else {
-                appendUtf8(out, ch);
+                w = writeUtf8(w, ch);
             }
             ++count;
             ++i;
         }
         RunHeader h{attrs, fg, bg, count};
-        std::memcpy(out.data() + headerAt, &h, sizeof h);
+        std::memcpy(header, &h, sizeof h);
     }
-    if (out.capacity() > out.size() * 2 + 32) out.shrink_to_fit();
+    const size_t size = size_t(w - begin);
+    // The slot's old capacity is reused; only a much larger one is given back.
+    if (out.capacity() > size * 2 + 256) std::string().swap(out);
+    out.assign(begin, size);
 }
 
 void TermScrollback::decodeLine(const std::string& line, TermRow& into, int cols) {
     into.cells.assign(size_t(cols), TermCell{});
     into.combining.reset();
     into.wrapped = !line.empty() && (line[0] & 1);
+    into.extent = uint16_t(cols);
     const auto* p = reinterpret_cast<const unsigned char*>(line.data()) + 1;
     const auto* end = reinterpret_cast<const unsigned char*>(line.data()) + line.size();
     int col = 0;

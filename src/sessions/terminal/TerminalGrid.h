@@ -64,9 +64,14 @@ struct TermRow {
     // Base code point plus combining marks for the cells flagged kCombined (rare, so kept aside).
     std::unique_ptr<std::vector<std::pair<uint16_t, std::u32string>>> combining;
     bool wrapped = false;  // the text runs on into the next row (soft wrap)
+    // No cell at or beyond this column shows anything (an upper bound, kept by the writers).
+    uint16_t extent = 0;
 
     void clear(uint32_t bg);
     void clearRange(int from, int to, uint32_t bg);
+    void touched(int end) {
+        if (end > extent) extent = uint16_t(end);
+    }
     const std::u32string* combiningAt(int col) const;
     void setCombining(int col, std::u32string chars);
     // Code points of cell `col` appended to `out` (nothing for blanks and wide tails).

@@ -69,6 +69,7 @@ struct TerminalSurface::Impl {
     }
 
     static int putglyph(VTermGlyphInfo* info, VTermPos pos, void* user);
+    int putComplexGlyph(VTermGlyphInfo* info, TermRow& row, int col);
     static int movecursor(VTermPos pos, VTermPos oldpos, int visible, void* user);
     static int scrollrect(VTermRect rect, int downward, int rightward, void* user);
     static int moverect(VTermRect dest, VTermRect src, void* user);
@@ -93,46 +94,65 @@ int TerminalSurface::Impl::putglyph(VTermGlyphInfo* info, VTermPos pos, void* us
     Impl* d = static_cast<Impl*>(user);
     TerminalSurface* q = d->q;
     const int cols = q->cols_;
-    if (pos.col >= cols || pos.row >= q->rows_) return 1;
-    if (pos.col == 0 && d->wrapRow >= 0 && d->wrapRow == pos.row - 1) q->screen_->row(d->wrapRow).wrapped = true;
+    const int col = pos.col;
+    if (unsigned(col) >= unsigned(cols) || unsigned(pos.row) >= unsigned(q->rows_)) return 1;
+    TermScreenBuffer& buf = *q->screen_;
+    if (col == 0 && d->wrapRow >= 0 && d->wrapRow == pos.row - 1) buf.row(d->wrapRow).wrapped = true;
 
-    TermRow& row = q->screen_->row(pos.row);
+    TermRow& row = buf.row(pos.row);
+    TermCell* cells = row.cells.data();
+    const uint32_t ch = info->chars[0];
+    int width = 1;
+    if (info->width == 1 && !info->chars[1] && !info->protected_cell && ch < TermCell::kWideTail &&
+        !(cells[col].chAttrs & TermCell::kWide)) {
+        // The common case: one narrow character over a narrow cell.
+        cells[col] = TermCell{ch | d->penAttrs, d->penFg, d->penBg};
+    } else {
+        width = d->putComplexGlyph(info, row, col);
+    }
+    row.touched(col + width);
+    q->markDirty(pos.row, kRepaint | kContentChanged);
+    if (col + width >= cols) {
+        d->wrapRow = pos.row;
+        d->wrapCol = col;
+    } else {
+        d->wrapRow = -1;
+    }
+    return 1;
+}
+
+// Wide characters, combining marks, protected cells and overwriting half of a wide character.
+int TerminalSurface::Impl::putComplexGlyph(VTermGlyphInfo* info, TermRow& row, int col) {
+    const int cols = q->cols_;
     TermCell* cells = row.cells.data();
     const int width = info->width == 2 ? 2 : 1;
-    TermCell& cell = cells[pos.col];
+    TermCell& cell = cells[col];
     // Half of a wide character overwritten: the other half becomes blank.
     if (cell.isTail()) {
-        if (pos.col > 0) cells[pos.col - 1] = TermCell{0, TermColor::kDefault, cells[pos.col - 1].bg};
-    } else if ((cell.chAttrs & TermCell::kWide) && width == 1 && pos.col + 1 < cols) {
-        cells[pos.col + 1] = TermCell{0, TermColor::kDefault, cells[pos.col + 1].bg};
+        if (col > 0) cells[col - 1] = TermCell{0, TermColor::kDefault, cells[col - 1].bg};
+    } else if ((cell.chAttrs & TermCell::kWide) && width == 1 && col + 1 < cols) {
+        cells[col + 1] = TermCell{0, TermColor::kDefault, cells[col + 1].bg};
     }
 
-    uint32_t attrs = d->penAttrs;
+    uint32_t attrs = penAttrs;
     if (info->protected_cell) attrs |= TermCell::kProtected;
     uint32_t ch = info->chars[0];
     if (ch >= TermCell::kWideTail) ch = 0xFFFD;
     if (info->chars[1]) {
         std::u32string chars;
         for (int k = 0; k < VTERM_MAX_CHARS_PER_CELL && info->chars[k]; ++k) chars.push_back(char32_t(info->chars[k]));
-        row.setCombining(pos.col, std::move(chars));
+        row.setCombining(col, std::move(chars));
         attrs |= TermCell::kCombined;
     }
     if (width == 2) attrs |= TermCell::kWide;
-    cell = TermCell{ch | attrs, d->penFg, d->penBg};
-    if (width == 2 && pos.col + 1 < cols) {
-        TermCell& tail = cells[pos.col + 1];
-        if ((tail.chAttrs & TermCell::kWide) && !tail.isTail() && pos.col + 2 < cols)
-            cells[pos.col + 2] = TermCell{0, TermColor::kDefault, cells[pos.col + 2].bg};
-        tail = TermCell{TermCell::kWideTail | attrs, d->penFg, d->penBg};
+    cell = TermCell{ch | attrs, penFg, penBg};
+    if (width == 2 && col + 1 < cols) {
+        TermCell& tail = cells[col + 1];
+        if ((tail.chAttrs & TermCell::kWide) && !tail.isTail() && col + 2 < cols)
+            cells[col + 2] = TermCell{0, TermColor::kDefault, cells[col + 2].bg};
+        tail = TermCell{TermCell::kWideTail | attrs, penFg, penBg};
     }
-    q->markDirty(pos.row, kRepaint | kContentChanged);
-    if (pos.col + width >= cols) {
-        d->wrapRow = pos.row;
-        d->wrapCol = pos.col;
-    } else {
-        d->wrapRow = -1;
-    }
-    return 1;
+    return width;
 }
 
 int TerminalSurface::Impl::movecursor(VTermPos pos, VTermPos oldpos, int visible, void* user) {
@@ -212,6 +232,7 @@ int TerminalSurface::Impl::moverect(VTermRect dest, VTermRect src, void* user) {
                         to.setCombining(col - src.start_col + dest.start_col, chars);
             }
         }
+        to.touched(dest.end_col);
         q->markDirty(dr, kRepaint | kContentChanged);
     }
     return 1;
@@ -233,6 +254,7 @@ int TerminalSurface::Impl::erase(VTermRect rect, int selective, void* user) {
                 if (selective && (cells[c].chAttrs & TermCell::kProtected)) continue;
                 cells[c] = TermCell{0, TermColor::kDefault, d->penBg};
             }
+            if (!TermColor::isDefault(d->penBg)) row.touched(endCol);
             // Never leave half of a wide character behind.
             if (rect.start_col > 0 && rect.start_col < cols && cells[rect.start_col - 1].attrs() & TermCell::kWide &&
                 !cells[rect.start_col - 1].isTail())
@@ -381,6 +403,7 @@ void TerminalSurface::Impl::resizeBuffer(TermScreenBuffer& buf, int newRows, int
             }
         }
         row.cells.resize(size_t(newCols), TermCell{});
+        row.extent = uint16_t(std::min<int>(row.extent, newCols));
     }
 
     if (newRows > oldRows) {
@@ -570,12 +593,9 @@ void TerminalSurface::write(const char* data, size_t size) {
     if (pty_) pty_->write(data, size);
 }
 
-void TerminalSurface::markDirty(int row, uint8_t bits) {
-    damage_[size_t(row)] |= bits;
-    if (!damagePending_) {
-        damagePending_ = true;
-        if (onDamage) onDamage();
-    }
+void TerminalSurface::damageStarted() {
+    damagePending_ = true;
+    if (onDamage) onDamage();
 }
 
 void TerminalSurface::markAllDirty(uint8_t bits) {
@@ -605,6 +625,47 @@ void TerminalSurface::feed(QByteArrayView bytes) {
     joined.append(bytes.data(), bytes.size());
     feedScanned(joined.constData(), size_t(joined.size()));
 }
+
+namespace {
+
+// Whether an SGR's parameters leave faint on (SGR 2 not undone by a later 0 or 22). Colour
+// arguments (38;5;n, 38;2;r;g;b and the colon forms) are skipped, their 2s are not SGR 2.
+bool faintAfterSgr(const char* p, size_t n) {
+    struct Param {
+        int value;
+        bool sub;
+    };
+    Param params[32];
+    int count = 0;
+    int value = -1;
+    bool sub = false;
+    for (size_t k = 0; k < n; ++k) {
+        const char b = p[k];
+        if (b >= '0' && b <= '9') {
+            value = (value < 0 ? 0 : value) * 10 + (b - '0');
+            if (value > 65535) value = 65535;
+        } else if (b == ';' || b == ':') {
+            if (count < 32) params[count++] = {value, sub};
+            value = -1;
+            sub = b == ':';
+        } else {
+            return false;  // a private marker or an intermediate: not a plain SGR
+        }
+    }
+    if (count < 32) params[count++] = {value, sub};
+    bool faint = false;
+    for (int k = 0; k < count; ++k) {
+        if (params[k].sub) continue;
+        const int v = params[k].value < 0 ? 0 : params[k].value;
+        if (v == 0 || v == 22) faint = false;
+        else if (v == 2) faint = true;
+        else if ((v == 38 || v == 48 || v == 58) && k + 1 < count && !params[k + 1].sub)
+            k += params[k + 1].value == 5 ? 2 : params[k + 1].value == 2 ? 4 : 0;
+    }
+    return faint;
+}
+
+}  // namespace
 
 // Hands the bytes to libvterm, looking only at escape sequences on the way: it adds what
 // libvterm 0.1.4 lacks (SGR 2, faint) and holds back a sequence cut by the end of the read.
@@ -655,40 +716,22 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
         }
         const char c = data[j];
         if (c == '[') {
-            ++j;
-            char priv = 0;
-            if (j < size && data[j] >= 0x3C && data[j] <= 0x3F) priv = data[j++];
-            bool hasIntermediate = false;
-            struct Param {
-                int value;
-                bool sub;
-            };
-            Param params[32];
-            int count = 0;
-            int value = -1;
-            bool sub = false;
+            // Find the end of the CSI first; only an SGR that may hold a 2 is looked into.
+            const size_t paramsFrom = j + 1;
             char final = 0;
-            bool restart = false;
-            for (; j < size; ++j) {
+            bool abandoned = false;
+            for (++j; j < size; ++j) {
                 const unsigned char b = static_cast<unsigned char>(data[j]);
-                if (b >= '0' && b <= '9') {
-                    value = (value < 0 ? 0 : value) * 10 + (b - '0');
-                    if (value > 65535) value = 65535;
-                } else if (b == ';' || b == ':') {
-                    if (count < 32) params[count++] = {value, sub};
-                    value = -1;
-                    sub = b == ':';
-                } else if (b >= 0x20 && b <= 0x2F) {
-                    hasIntermediate = true;
-                } else if (b >= 0x40 && b <= 0x7E) {
+                if (b >= 0x40 && b <= 0x7E) {
                     final = char(b);
                     break;
-                } else if (b == 0x1B || b == 0x18 || b == 0x1A) {
-                    restart = true;  // the sequence is abandoned
+                }
+                if (b == 0x1B || b == 0x18 || b == 0x1A) {
+                    abandoned = true;
                     break;
                 }
             }
-            if (restart) {
+            if (abandoned) {
                 i = j;
                 continue;
             }
@@ -696,23 +739,10 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 holdFrom = start;
                 break;
             }
-            if (count < 32) params[count++] = {value, sub};
             i = j + 1;
-            if (final == 'm' && !priv && !hasIntermediate) {
-                // Work out whether faint is on once the whole SGR has been applied.
-                int faint = -1;  // -1 untouched, 0 off, 1 on
-                for (int k = 0; k < count; ++k) {
-                    if (params[k].sub) continue;
-                    const int p = params[k].value < 0 ? 0 : params[k].value;
-                    if (p == 0 || p == 22) faint = 0;
-                    else if (p == 2) faint = 1;
-                    else if ((p == 38 || p == 48 || p == 58) && k + 1 < count && !params[k + 1].sub)
-                        k += params[k + 1].value == 5 ? 2 : params[k + 1].value == 2 ? 4 : 0;
-                }
-                if (faint == 1) {
-                    flushTo(i);
-                    d.penAttrs |= TermCell::kDim;
-                }
+            if (final == 'm' && std::memchr(data + paramsFrom, '2', j - paramsFrom) && faintAfterSgr(data + paramsFrom, j - paramsFrom)) {
+                flushTo(i);
+                d.penAttrs |= TermCell::kDim;
             }
             continue;
         }

@@ -124,7 +124,11 @@ private:
     friend struct Impl;
     void feedScanned(const char* data, size_t size);
     void write(const char* data, size_t size);
-    void markDirty(int row, uint8_t bits);
+    void markDirty(int row, uint8_t bits) {
+        damage_[size_t(row)] |= bits;
+        if (!damagePending_) damageStarted();
+    }
+    void damageStarted();
     void markAllDirty(uint8_t bits);
     void processEnded(int status);
     QByteArray capture(const std::function<void()>& fn) const;
