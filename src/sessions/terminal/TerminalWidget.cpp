@@ -449,7 +449,11 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
     auto* colors = rowColors_.data();
     for (int c = 0; c < n; ++c) {
         const TermCell& cell = row.cells[size_t(c)];
-        uint32_t fg = TermColor::isDefault(cell.fg) ? defFg : s.resolve(cell.fg, true);
+        uint32_t fgColor = cell.fg;
+        // Bold in one of the eight base colours shows the bright one, as xterm does: programs
+        // draw grey as bold black (htop's zero values) and expect it to be seen.
+        if ((cell.chAttrs & TermCell::kBold) && TermColor::isIndexed(fgColor) && (fgColor & 0xFF) < 8) fgColor += 8;
+        uint32_t fg = TermColor::isDefault(fgColor) ? defFg : s.resolve(fgColor, true);
         uint32_t bg = TermColor::isDefault(cell.bg) ? defBg : s.resolve(cell.bg, false);
         const uint32_t a = cell.attrs();
         if (a & TermCell::kReverse) std::swap(fg, bg);
