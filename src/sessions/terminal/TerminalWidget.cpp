@@ -32,6 +32,7 @@ namespace {
 
 constexpr int kScrollBarWidth = 10;
 constexpr int kBlinkMillis = 530;
+constexpr int kSyncHoldMillis = 150;
 
 QColor toColor(uint32_t rgb) {
     return QColor::fromRgb(QRgb(0xFF000000u | rgb));
@@ -325,6 +326,16 @@ void TerminalWidget::requestRepaint(const QRegion& region) {
 }
 
 void TerminalWidget::frame() {
+    // Inside a synchronized update the frame waits for its end, but never long.
+    if (surface_->synchronizedUpdate()) {
+        if (!syncHeld_.isValid()) syncHeld_.start();
+        if (syncHeld_.elapsed() < kSyncHoldMillis) {
+            frameTimer_.start(frameInterval_);
+            return;
+        }
+    } else {
+        syncHeld_.invalidate();
+    }
     sinceFrame_.restart();
     if (QScreen* s = screen()) {
         const qreal hz = s->refreshRate();

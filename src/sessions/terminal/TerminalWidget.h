@@ -165,6 +165,7 @@ private:
     // Frames: damage is collected and painted at most once per display frame.
     QTimer frameTimer_;
     QElapsedTimer sinceFrame_;
+    QElapsedTimer syncHeld_;
     int frameInterval_ = 16;
     QRegion pendingRegion_;
     bool fullRepaint_ = true;
