@@ -119,6 +119,8 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     scrollBar_->setCursor(Qt::ArrowCursor);
     scrollBar_->setFocusPolicy(Qt::NoFocus);
     scrollBar_->setRange(0, 0);
+    scrollBar_->hide();
+    styleScrollBar();
     connect(scrollBar_, &QScrollBar::valueChanged, this, [this](int value) {
         const int offset = scrollBar_->maximum() - value;
         if (offset != viewOffset_) {
@@ -225,6 +227,7 @@ void TerminalWidget::updateMetrics() {
 
 void TerminalWidget::setBackgroundColor(const QColor& color) {
     surface_->setDefaultColors(surface_->defaultForeground(), toRgb(color), surface_->cursorColor());
+    styleScrollBar();
     fullRepaint_ = true;
     scheduleFrame();
 }
@@ -391,6 +394,25 @@ void TerminalWidget::updateScrollBar() {
     scrollBar_->setRange(0, size);
     scrollBar_->setPageStep(surface_->rows());
     scrollBar_->setValue(size - viewOffset_);
+    // Its gutter is always kept, so the columns never change when the bar appears.
+    scrollBar_->setVisible(size > 0 && !surface_->isAlternateScreen());
+}
+
+void TerminalWidget::styleScrollBar() {
+    // A thin handle over the terminal's own background, like the rest of the view.
+    const QColor bg = backgroundColor();
+    const QColor handle = bg.lightness() < 128 ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 70);
+    const QColor hover = bg.lightness() < 128 ? QColor(255, 255, 255, 120) : QColor(0, 0, 0, 120);
+    scrollBar_->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: %1; width: %2px; margin: 0; border: none; }"
+                       "QScrollBar::handle:vertical { background: %3; min-height: 24px; margin: 2px 2px 2px 3px;"
+                       " border-radius: 2px; }"
+                       "QScrollBar::handle:vertical:hover { background: %4; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(bg.name())
+            .arg(kScrollBarWidth)
+            .arg(handle.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
 }
 
 void TerminalWidget::resetBlink() {

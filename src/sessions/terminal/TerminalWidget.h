@@ -125,6 +125,7 @@ private:
     void updateMetrics();
     void updateGeometryFromSize();
     void updateScrollBar();
+    void styleScrollBar();
     void followOutput();
     void resetBlink();
 
