@@ -320,7 +320,7 @@ void TerminalWidget::updateGeometryFromSize() {
 void TerminalWidget::scheduleFrame() {
     if (frameTimer_.isActive()) return;
     const qint64 since = sinceFrame_.elapsed();
-    frameTimer_.start(int(std::max<qint64>(0, frameInterval_ - since)));
+    frameTimer_.start(int(std::max<qint64>(0, (flooding_ ? 2 * frameInterval_ : frameInterval_) - since)));
 }
 
 void TerminalWidget::requestRepaint(const QRegion& region) {
@@ -363,6 +363,13 @@ void TerminalWidget::frame() {
             }
         }
     }
+
+    // When every row was rewritten or scrolled away since the last frame, the output is a
+    // flood nobody reads frame by frame: the next frame waits one refresh longer, which leaves
+    // the time to the emulator (input is still handled at once; only its echo waits).
+    int rewritten = 0;
+    for (int r = 0; r < rows; ++r) rewritten += (damage[size_t(r)] & TerminalSurface::kContentChanged) ? 1 : 0;
+    flooding_ = rows > 1 && (rewritten == rows || s.scrolledSinceDamage() >= rows);
 
     const QRect area = terminalRect();
     QRegion region = pendingRegion_;
@@ -541,7 +548,6 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
         const uint32_t ch = cell.ch();
         if (ch == 0 || ch == ' ' || cell.isTail()) continue;
         const uint32_t a = cell.attrs();
-        if (a & TermCell::kBlink && !blinkOn_) continue;
         const int x = area.left() + c * cellWidth_;
         const int width = (a & TermCell::kWide) ? 2 : 1;
         if (BoxDrawing::handles(ch)) {
@@ -651,9 +657,10 @@ void TerminalWidget::paintText(QPainter& p, const TermRow& row, int col, int x, 
 
 bool TerminalWidget::event(QEvent* e) {
     if (e->type() == QEvent::ShortcutOverride) {
-        // Tab, Backtab and plain keys belong to the terminal.
+        // Tab and Shift+Tab belong to the terminal, not to focus chains or shortcuts.
         auto* key = static_cast<QKeyEvent*>(e);
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && mods == Qt::NoModifier) {
             e->accept();
             return true;
         }

@@ -168,6 +168,7 @@ private:
     QElapsedTimer sinceFrame_;
     QElapsedTimer syncHeld_;
     int frameInterval_ = 16;
+    bool flooding_ = false;
     QRegion pendingRegion_;
     bool fullRepaint_ = true;
 
