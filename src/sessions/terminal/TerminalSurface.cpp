@@ -683,6 +683,18 @@ bool modeListHas(const char* p, size_t n, int mode) {
 
 }  // namespace
 
+void TerminalSurface::fullReset() {
+    if (screen_ == &alt_) {
+        screen_ = &primary_;
+        for (int r = 0; r < rows_; ++r) primary_.row(r).clear(TermColor::kDefault);
+    }
+    mouseTracking_ = MouseTracking::Off;
+    reverseVideo_ = false;
+    synchronizedUpdate_ = false;
+    d_->wrapRow = -1;
+    markAllDirty(kRepaint | kContentChanged);
+}
+
 void TerminalSurface::setSynchronizedUpdate(bool on) {
     if (synchronizedUpdate_ == on) return;
     synchronizedUpdate_ = on;
@@ -787,6 +799,13 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 break;
             }
             i = after > start ? after : start + 1;
+            continue;
+        }
+        if (c == 'c') {
+            // Full reset: libvterm 0.1.4 resets its modes without telling, so the mirror does too.
+            i = j + 1;
+            flushTo(i);
+            fullReset();
             continue;
         }
         if (c >= 0x20 && c <= 0x2F) {  // ESC ( B and friends: one more byte

@@ -176,6 +176,12 @@ TEST(TerminalSurface, AlternateScreenKeepsThePrimaryAndTheScrollback) {
     EXPECT_EQ(t.s.screenText(), QStringLiteral("one\ntwo\nthree"));
     EXPECT_EQ(t.s.cursorRow(), 2);
     EXPECT_EQ(t.s.cursorColumn(), 5);
+
+    // A full reset from inside the alternate screen lands on a clean primary screen.
+    t.feed("\x1b[?1049h\x1b[?1002hfull\x1b" "c");
+    EXPECT_FALSE(t.s.isAlternateScreen());
+    EXPECT_EQ(t.s.mouseTracking(), TerminalSurface::MouseTracking::Off);
+    EXPECT_EQ(t.s.screenText(), QStringLiteral("\n\n"));
 }
 
 TEST(TerminalSurface, ScrollbackKeepsOrderUpToItsLimit) {
