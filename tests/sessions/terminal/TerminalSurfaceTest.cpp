@@ -56,6 +56,14 @@ TEST(TerminalSurface, SequencesSplitAtEveryByteGiveTheSameScreen) {
     }
 }
 
+TEST(TerminalSurface, OverlongStringsAreSkippedWhole) {
+    // A 100 KB clipboard write (OSC 52) arriving in reads of 4 KB: nothing of it shows.
+    QByteArray stream = "before\x1b]52;c;" + QByteArray(100000, 'A') + "\x07" "after";
+    Term t(20, 3);
+    for (qsizetype i = 0; i < stream.size(); i += 4096) t.feed(stream.mid(i, 4096));
+    EXPECT_EQ(t.row(0), QStringLiteral("beforeafter"));
+}
+
 TEST(TerminalSurface, QueriesAreAnsweredEvenWhenSplit) {
     Term t;
     t.feed("ab\x1b[6n");
