@@ -392,6 +392,9 @@ void TerminalWidget::frame() {
     }
     s.takeDamage();
     updateScrollBar();
+    // Pointer motion without a button reaches the view only when the program asked for it.
+    const bool anyMotion = s.mouseTracking() == TerminalSurface::MouseTracking::AnyEvent;
+    if (hasMouseTracking() != anyMotion) setMouseTracking(anyMotion);
     if (!region.isEmpty()) update(region);
 }
 

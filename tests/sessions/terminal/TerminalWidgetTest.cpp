@@ -134,6 +134,14 @@ TEST(TerminalWidget, MouseGoesToTheProgramOnlyWhenItAsksAndIsAllowed) {
 
     v.wheel(v.cellPoint(4, 2), 120);
     EXPECT_EQ(v.sent, QByteArray("\x1b[<64;5;3M"));
+
+    // Any-event tracking reports plain pointer motion, once per cell.
+    v.feed("\x1b[?1003h");
+    EXPECT_TRUE(waitUntil([&] { return v.hasMouseTracking(); }));
+    v.sent.clear();
+    v.mouse(QEvent::MouseMove, v.cellPoint(6, 1), Qt::NoButton, Qt::NoButton);
+    v.mouse(QEvent::MouseMove, v.cellPoint(6, 1, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(v.sent, QByteArray("\x1b[<35;7;2M"));
 }
 
 TEST(TerminalWidget, WheelScrollsTheScrollbackOrSendsCursorKeys) {
