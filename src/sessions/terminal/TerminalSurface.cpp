@@ -615,15 +615,20 @@ void TerminalSurface::takeDamage() {
 // ---- Feeding: the stream scanner
 
 void TerminalSurface::feed(QByteArrayView bytes) {
-    if (bytes.isEmpty()) return;
-    if (d_->held.isEmpty()) {
-        feedScanned(bytes.data(), size_t(bytes.size()));
-        return;
+    const char* p = bytes.data();
+    size_t n = size_t(bytes.size());
+    // A held sequence is completed from the front of the new bytes, a little at a time (twice
+    // as much each round), so the rest of the read is not copied.
+    while (!d_->held.isEmpty() && n > 0) {
+        const size_t take = std::min(n, std::max<size_t>(64, size_t(d_->held.size())));
+        QByteArray joined = std::move(d_->held);
+        d_->held = QByteArray();
+        joined.append(p, qsizetype(take));
+        p += take;
+        n -= take;
+        feedScanned(joined.constData(), size_t(joined.size()));
     }
-    QByteArray joined = std::move(d_->held);
-    d_->held = QByteArray();
-    joined.append(bytes.data(), bytes.size());
-    feedScanned(joined.constData(), size_t(joined.size()));
+    if (n > 0) feedScanned(p, n);
 }
 
 namespace {
