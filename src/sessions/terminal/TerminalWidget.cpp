@@ -158,6 +158,7 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     });
 
     QFont initial = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    initial.setFamilies({QStringLiteral("JetBrains Mono"), QStringLiteral("DejaVu Sans Mono"), initial.family()});
     initial.setPixelSize(13);
     setTerminalFont(initial);
 }
