@@ -3,9 +3,11 @@
 #include "app/AppIcon.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
+#include "sessions/SessionManager.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
 #include "ui/Theme.h"
+#include "ui/WindowController.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,6 +24,7 @@ VRNXAppDelegate::VRNXAppDelegate(QObject* parent) : QObject(parent) {
         applicationShouldTerminate();
         applicationWillTerminate();
     });
+    connect(this, &VRNXAppDelegate::projectChosen, this, &VRNXAppDelegate::openProject);
 }
 
 VRNXAppDelegate::~VRNXAppDelegate() = default;
@@ -44,6 +47,10 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
     OrchestrationServer::shared().start();
 
+    if (initialProject_) {
+        openProject(*std::exchange(initialProject_, std::nullopt));
+        return;
+    }
     presentLauncher();
 }
 
@@ -57,6 +64,13 @@ void VRNXAppDelegate::presentLauncher() {
         self->launcherController_ = nullptr;
         emit self->projectChosen(path);
     };
+    controller->isProjectOpen = [self](const QString& path) {
+        if (!self) return false;
+        for (VRNXWindowController* c : self->windowControllers_) {
+            if (c->sessionManager()->projectDir == path) return true;
+        }
+        return false;
+    };
     controller->buildUI();
     controller->rebuildList();
     if (launcher_) launcher_->close();
@@ -65,7 +79,47 @@ void VRNXAppDelegate::presentLauncher() {
     window->present();
 }
 
+void VRNXAppDelegate::openProject(const QString& path) {
+    for (VRNXWindowController* controller : windowControllers_) {
+        if (controller->sessionManager()->projectDir == path) {
+            VRNXProjectWindow* window = controller->window();
+            if (window->isMinimized()) window->showNormal();
+            window->raise();
+            window->activateWindow();
+            return;
+        }
+    }
+    auto* controller = new VRNXWindowController(this);
+    adopt(controller);
+    windowControllers_.append(controller);
+    VRNXProjectWindow* window = controller->window();
+    window->show();
+    window->raise();
+    window->activateWindow();
+    controller->openProject(path);
+}
+
+void VRNXAppDelegate::adopt(VRNXWindowController* controller) {
+    QPointer<VRNXAppDelegate> self(this);
+    controller->openProjectHandler = [self](const QString& path) {
+        if (self) self->openProject(path);
+    };
+    controller->onClosed = [self](VRNXWindowController* closed) {
+        if (!self) return;
+        self->windowControllers_.removeAll(closed);
+        closed->deleteLater();
+    };
+}
+
 bool VRNXAppDelegate::applicationShouldHandleReopen() {
+    if (!windowControllers_.isEmpty()) {
+        // Activating the application again brings its last project window forward.
+        VRNXWindowController* front = VRNXWindowController::keyController();
+        if (!front) front = windowControllers_.last();
+        front->window()->raise();
+        front->window()->activateWindow();
+        return true;
+    }
     if (launcher_ && launcher_->isVisible()) {
         launcher_->raise();
         launcher_->activateWindow();
@@ -77,6 +131,13 @@ bool VRNXAppDelegate::applicationShouldHandleReopen() {
 
 void VRNXAppDelegate::applicationShouldTerminate() {
     OrchestrationServer::shared().stop();
+    for (VRNXWindowController* controller : windowControllers_) {
+        controller->saveSessions();
+        const QList<SessionRef>& sessions = controller->sessionManager()->sessions;
+        for (auto it = sessions.crbegin(); it != sessions.crend(); ++it) {
+            if ((*it)->usageWatcher) (*it)->usageWatcher->stop();
+        }
+    }
 }
 
 void VRNXAppDelegate::applicationWillTerminate() {}
