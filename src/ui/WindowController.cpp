@@ -362,7 +362,7 @@ double VRNXWindowController::storedSidebarWidth(const Preferences& prefs) {
 }
 
 QString VRNXWindowController::windowTitle(const QString& projectPath) {
-    QString name = QFileInfo(projectPath).fileName();
+    QString name = QFileInfo(QDir::cleanPath(projectPath)).fileName();
     if (name.isEmpty()) name = projectPath;
     return QStringLiteral("Varnix — ") + name;
 }
