@@ -203,7 +203,8 @@ TEST_F(PaneTest, TheAddMenuListsTheNewTabEntriesAndStartsThem) {
     EXPECT_EQ(texts, (QStringList{"New Terminal", "New Orchestrator Session\tCtrl+Alt+Shift+O", "---",
                                   "New Claude Code Session\tCtrl+Shift+T", "New Codex Session\tCtrl+Alt+Shift+T"}));
     for (QAction* a : menu->actions()) {
-        if (!a->isSeparator()) EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+        if (a->isSeparator()) continue;
+        EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
     }
 
     menu->actions()[4]->trigger();
