@@ -65,8 +65,7 @@ int hexDigit(QChar c) {
 }
 
 // One channel as the terminal takes it: clamped to 0-1, scaled to 16 bits and truncated, then
-// its high byte (the terminal's colours have 8 bits). Going through 16 bits keeps n/255 at n
-// where a direct "times 255, truncated" may land one below.
+// the high byte, since the emulator's colours have 8 bits (n * 257 >> 8 is n again).
 int terminalChannel(float component) {
     const double unit = std::clamp(double(component), 0.0, 1.0);
     return int(unit * 65535.0) >> 8;
