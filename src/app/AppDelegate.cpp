@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppIcon.h"
+#include "app/NotificationNames.h"
+#include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
 #include "sessions/SessionManager.h"
+#include "sessions/terminal/AgentTerminalView.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
+#include "ui/TerminalAppearance.h"
 #include "ui/Theme.h"
 #include "ui/WindowController.h"
 
@@ -46,6 +50,9 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
     QApplication::setQuitOnLastWindowClosed(true);
 
     OrchestrationServer::shared().start();
+
+    NotificationCenter::shared().observe(kTerminalAppearanceDidChange, this,
+                                         [this](const Notification&) { applyTerminalAppearance(); });
 
     if (initialProject_) {
         openProject(*std::exchange(initialProject_, std::nullopt));
@@ -109,6 +116,19 @@ void VRNXAppDelegate::adopt(VRNXWindowController* controller) {
         self->windowControllers_.removeAll(closed);
         closed->deleteLater();
     };
+}
+
+void VRNXAppDelegate::applyTerminalAppearance() {
+    // Each window at its own zoom: the configured size plus the window's delta.
+    for (VRNXWindowController* controller : windowControllers_) {
+        SessionManager* manager = controller->sessionManager();
+        QList<AgentTerminalView*> views;
+        for (const SessionRef& s : manager->sessions) {
+            if (s->terminalView) views << s->terminalView.data();
+        }
+        TerminalAppearance::apply(views, manager->terminalFontDelta);
+        // The quick workspace panel re-applies its own shells' look when it arrives.
+    }
 }
 
 bool VRNXAppDelegate::applicationShouldHandleReopen() {

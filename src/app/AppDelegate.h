@@ -26,6 +26,8 @@ public:
     const QList<VRNXWindowController*>& windowControllers() const { return windowControllers_; }
     // A project to open at start-up in place of the launcher (`varnix PATH`).
     void setInitialProject(const std::optional<QString>& path) { initialProject_ = path; }
+    // Theme and font again on every terminal view; observes VRNXTerminalAppearanceDidChange.
+    void applyTerminalAppearance();
     // The application was activated again (a second launch, the tray icon); always true.
     bool applicationShouldHandleReopen();
     // Saves state; never cancels or delays the quit.

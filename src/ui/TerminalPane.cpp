@@ -590,12 +590,9 @@ void VRNXTerminalPane::applyTerminalFontDelta(double delta) {
     const double base =
         TabBarLogic::terminalBaseFontSize(Preferences::shared().doubleValue(PrefKey::TerminalFontSize, 0));
     m->terminalFontDelta = TabBarLogic::clampedDelta(base, delta);
-    const double size = TabBarLogic::clampFontSize(base + m->terminalFontDelta);
+    const QFont font = Theme::terminalFont(TabBarLogic::clampFontSize(base + m->terminalFontDelta));
     for (const SessionRef& s : m->sessions) {
-        if (!s->terminalView) continue;
-        QFont font = s->terminalView->terminalFont();
-        font.setPixelSize(int(std::lround(size)));
-        s->terminalView->setTerminalFont(font);
+        if (s->terminalView) s->terminalView->setTerminalFont(font);
     }
 }
 

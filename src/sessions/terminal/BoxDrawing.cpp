@@ -243,6 +243,17 @@ bool BoxDrawing::draw(QPainter& painter, const QRect& cell, char32_t ch, const Q
     m.light = std::max(1, int(std::lround(m.h / 17.0)));
     m.heavy = std::max(m.light + 1, m.light * 2 + (m.light == 1 ? 1 : 0));
 
+    if (ch == 0x23FA) {
+        const qreal d = std::min(m.w, m.h) * 0.72;
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(m.x + m.w / 2.0, m.y + m.h / 2.0), d / 2, d / 2);
+        painter.restore();
+        return true;
+    }
+    if (ch == 0x23BF) ch = 0x2514;  // drawn as the light up-and-right corner
     if (ch >= 0x2580) {
         drawBlock(painter, m, ch, color);
         return true;

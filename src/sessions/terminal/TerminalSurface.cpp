@@ -672,7 +672,30 @@ bool faintAfterSgr(const char* p, size_t n) {
     return faint;
 }
 
+// Whether a DECSET/DECRST parameter list ("1049;2026") holds `mode`.
+bool modeListHas(const char* p, size_t n, int mode) {
+    int value = 0;
+    for (size_t k = 0; k <= n; ++k) {
+        if (k == n || p[k] == ';') {
+            if (value == mode) return true;
+            value = 0;
+        } else if (p[k] >= '0' && p[k] <= '9') {
+            value = std::min(value * 10 + (p[k] - '0'), 1 << 20);
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+void TerminalSurface::setSynchronizedUpdate(bool on) {
+    if (synchronizedUpdate_ == on) return;
+    synchronizedUpdate_ = on;
+    // The view held its frames back; now they may go.
+    if (!on && damagePending_ && onDamage) onDamage();
+}
 
 // Hands the bytes to libvterm, looking only at escape sequences on the way: it adds what
 // libvterm 0.1.4 lacks (SGR 2, faint) and holds back a sequence cut by the end of the read.
@@ -747,9 +770,20 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 break;
             }
             i = j + 1;
-            if (final == 'm' && std::memchr(data + paramsFrom, '2', j - paramsFrom) && faintAfterSgr(data + paramsFrom, j - paramsFrom)) {
+            const size_t paramsLength = j - paramsFrom;
+            if (final == 'm' && std::memchr(data + paramsFrom, '2', paramsLength) && faintAfterSgr(data + paramsFrom, paramsLength)) {
                 flushTo(i);
                 d.penAttrs |= TermCell::kDim;
+            } else if ((final == 'h' || final == 'l') && paramsLength >= 5 && data[paramsFrom] == '?' &&
+                       modeListHas(data + paramsFrom + 1, paramsLength - 1, kSynchronizedUpdate)) {
+                flushTo(i);
+                setSynchronizedUpdate(final == 'h');
+            } else if (final == 'p' && paramsLength == 6 && std::memcmp(data + paramsFrom, "?2026$", 6) == 0) {
+                // Asked whether synchronized updates are known: libvterm would say no.
+                flushTo(start);
+                fed = i;
+                const QByteArray reply = synchronizedUpdate_ ? "\x1b[?2026;1$y" : "\x1b[?2026;2$y";
+                write(reply.constData(), size_t(reply.size()));
             }
             continue;
         }

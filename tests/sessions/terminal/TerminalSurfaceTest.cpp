@@ -309,6 +309,16 @@ TEST(TerminalSurface, TerminalStateQueries) {
     EXPECT_EQ(title, QStringLiteral("my title"));
     EXPECT_EQ(t.s.cursorShape(), TerminalSurface::CursorShape::Underline);
     EXPECT_FALSE(t.s.cursorVisible());
+    // Synchronized updates, which libvterm does not know, are tracked and reported.
+    t.sent.clear();
+    t.feed("\x1b[?2026$p\x1b[?25;2026h");
+    EXPECT_TRUE(t.s.synchronizedUpdate());
+    t.feed("\x1b[?2026$p\x1b[?2026l");
+    EXPECT_FALSE(t.s.synchronizedUpdate());
+    EXPECT_EQ(t.sent, QByteArray("\x1b[?2026;2$y\x1b[?2026;1$y"));
+    EXPECT_TRUE(t.s.cursorVisible()) << "the other modes of the list still apply";
+    t.sent.clear();
+
     EXPECT_EQ(t.s.rowText(-1), QString());
     EXPECT_EQ(t.s.rowText(99), QString());
     EXPECT_TRUE(t.sent.isEmpty());

@@ -168,6 +168,14 @@ TEST(TerminalWidget, OnePaintForAnyNumberOfWritesPerFrame) {
     QTest::qWait(150);
     EXPECT_EQ(v.paints, 1);
     EXPECT_EQ(v.surface()->rowText(9), QStringLiteral("row 1999"));
+
+    // A synchronized update shows nothing until it ends.
+    v.paints = 0;
+    v.feed("\x1b[?2026h\x1b[1;1Hhalf");
+    QTest::qWait(60);
+    EXPECT_EQ(v.paints, 0);
+    v.feed("done\x1b[?2026l");
+    EXPECT_TRUE(waitUntil([&] { return v.paints == 1; }));
 }
 
 TEST(TerminalWidget, DrawsColoursBoxesAndWideCells) {
