@@ -17,6 +17,7 @@
 
 #include <QAbstractAnimation>
 #include <QEasingCurve>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -404,7 +405,11 @@ QString VRNXTerminalPane::tabsSignature() const {
 
 void VRNXTerminalPane::rebuildTabs() {
     const QString signature = tabsSignature();
-    if (lastTabsSignature_ && *lastTabsSignature_ == signature) return;
+    if (lastTabsSignature_ && *lastTabsSignature_ == signature) {
+        // The project folder is not part of the signature; the quick start still follows it.
+        if (quickStart_ && quickStart_->isVisibleTo(this)) quickStart_->titleLabel()->setText(quickStartTitle());
+        return;
+    }
     lastTabsSignature_ = signature;
     ++rebuildCount_;
 
@@ -423,6 +428,7 @@ void VRNXTerminalPane::rebuildTabs() {
         if (auto chip = grouped.chips.find(index); chip != grouped.chips.end()) {
             auto* view = new VRNXGroupChip(chip->label, chip->color, tabStack_);
             tabLayout_->addWidget(view);
+            view->show();
             tabViews_ << view;
         }
         const SessionRef& session = m->sessions[index];
@@ -444,6 +450,7 @@ void VRNXTerminalPane::rebuildTabs() {
             if (SessionManager* mm = manager()) mm->closeSession(i);
         });
         tabLayout_->addWidget(tab);
+        tab->show();
         tabViews_ << tab;
     }
     showContent();
@@ -481,12 +488,14 @@ void VRNXTerminalPane::showContent() {
     ensureQuickStart();
     setFocusProxy(nullptr);
     area->show(quickStart_, 0);
-    QString title = QStringLiteral("PROJECT");
-    if (m && m->projectDir && !m->projectDir->isEmpty()) {
-        const QString name = QFileInfo(*m->projectDir).fileName();
-        title = (name.isEmpty() ? *m->projectDir : name).toUpper();
-    }
-    quickStart_->titleLabel()->setText(title);
+    quickStart_->titleLabel()->setText(quickStartTitle());
+}
+
+QString VRNXTerminalPane::quickStartTitle() const {
+    SessionManager* m = manager();
+    if (!m || !m->projectDir || m->projectDir->isEmpty()) return QStringLiteral("PROJECT");
+    const QString name = QFileInfo(QDir::cleanPath(*m->projectDir)).fileName();
+    return (name.isEmpty() ? *m->projectDir : name).toUpper();
 }
 
 // ---------------------------------------------------------------------------------------------

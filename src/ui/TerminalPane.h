@@ -169,6 +169,8 @@ private:
     void showContent();
     void layoutTabBar();
     void ensureQuickStart();
+    // The upper-cased project folder name, or "PROJECT" without one.
+    QString quickStartTitle() const;
     QList<TabBarLogic::TabSession> tabSessions() const;
     QList<TabBarLogic::TabFile> tabFiles() const;
 

@@ -316,6 +316,8 @@ void VRNXWindowController::layoutOverlays() {
     if (!window_) return;
     const QRect content = window_->rect();
     mainStack_->setGeometry(content);
+    // Apply column changes now, so that what is placed below sees the new geometry.
+    for (QLayout* layout : {mainStack_->layout(), sidebar_->parentWidget()->layout()}) layout->activate();
     dashboard_->setGeometry(content);
     onboarding_->setGeometry(content);
 
