@@ -2,6 +2,9 @@
 
 #include "limits/ClaudeLimitsService.h"
 #include "limits/CodexLimitsService.h"
+#include "observe/CodexUsageWatcher.h"
+#include "observe/SessionJSONLWatcher.h"
+#include "observe/StateMonitors.h"
 #include "sessions/AgentBinaryResolver.h"
 #include "sessions/AgentStateMonitor.h"
 #include "sessions/ClaudeLiveSessionProbe.h"
@@ -24,13 +27,13 @@ std::optional<QSet<QString>> ClaudeProvider::liveSessionIDs() const {
 
 QStringList ClaudeProvider::attachArguments() const { return {QStringLiteral("agents")}; }
 
-// Seam: the output analyser's monitor and the transcript watcher plug in here.
 std::shared_ptr<AgentStateMonitor> ClaudeProvider::makeStateMonitor() const {
-    return std::make_shared<NullStateMonitor>();
+    return std::make_shared<ClaudeStateMonitor>();
 }
 
-std::shared_ptr<UsageWatching> ClaudeProvider::makeUsageWatcher(const QString&, UsageWatching::Update) const {
-    return nullptr;
+std::shared_ptr<UsageWatching> ClaudeProvider::makeUsageWatcher(const QString& workingDirectory,
+                                                                UsageWatching::Update onUpdate) const {
+    return std::make_shared<SessionJSONLWatcher>(workingDirectory, ClaudeLimitsService::shared(), std::move(onUpdate));
 }
 
 void ClaudeProvider::refreshLimits() const { ClaudeLimitsService::shared()->refreshNow(); }
@@ -45,13 +48,13 @@ QStringList CodexProvider::resumeArguments(const QString& sessionID) const {
     return {QStringLiteral("resume"), sessionID};
 }
 
-// Seam: the rollout monitor and watcher plug in here.
 std::shared_ptr<AgentStateMonitor> CodexProvider::makeStateMonitor() const {
-    return std::make_shared<NullStateMonitor>();
+    return std::make_shared<CodexStateMonitor>();
 }
 
-std::shared_ptr<UsageWatching> CodexProvider::makeUsageWatcher(const QString&, UsageWatching::Update) const {
-    return nullptr;
+std::shared_ptr<UsageWatching> CodexProvider::makeUsageWatcher(const QString& workingDirectory,
+                                                               UsageWatching::Update onUpdate) const {
+    return std::make_shared<CodexUsageWatcher>(workingDirectory, CodexLimitsService::shared(), std::move(onUpdate));
 }
 
 void CodexProvider::refreshLimits() const { CodexLimitsService::shared()->refreshNow(); }

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sessions/UsageWatching.h"
+#include "sessions/SessionState.h"
+
+#include <QString>
+#include <optional>
+
+// What a session does with its monitor's states and its watcher's snapshots, kept here so the
+// rules live next to what produces them. The session passes references to its own fields.
+
+// A state change from generating or thinking to userInput ends an agent turn: the provider's
+// limits are refreshed then.
+inline bool endsAgentTurn(SessionState from, SessionState to) {
+    return to == SessionState::userInput && (from == SessionState::generating || from == SessionState::thinking);
+}
+
+// The session's usage fields.
+struct SessionUsageFields {
+    QString& model;
+    qint64& tokensIn;
+    qint64& tokensOut;
+    std::optional<AgentLimits>& limits;
+    std::optional<double>& contextPercent;
+    std::optional<QString>& agentSessionID;
+    std::optional<QString>& agentTranscriptPath;
+};
+
+struct UsageApplyOutcome {
+    // A new agent conversation id was taken: the session list should be saved.
+    bool agentSessionChanged = false;
+};
+
+// Tokens are copied; model, limits and context fill only when present. A new conversation id
+// brings its transcript path along (also when that is none); otherwise a present, different
+// transcript path replaces the old one.
+UsageApplyOutcome applyUsageSnapshot(const SessionUsageFields& session, const UsageSnapshot& snapshot);
+
+// The directory a session's monitor and watcher look at: its worktree, else the project
+// directory, else the application's current directory.
+QString observationDirectory(const std::optional<QString>& worktreePath, const std::optional<QString>& projectDir);
