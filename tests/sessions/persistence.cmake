@@ -1,0 +1,4 @@
+varnix_test(test_sessions_file SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/SessionsFileTest.cpp)
+varnix_test(test_session_resume GUI SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AgentSessionResumeTest.cpp)
