@@ -3,6 +3,7 @@
 #include "app/AppIcon.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
+#include "sessions/SessionPersistence.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
 #include "ui/Theme.h"
@@ -43,6 +44,9 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
     QApplication::setQuitOnLastWindowClosed(true);
 
     OrchestrationServer::shared().start();
+
+    // Every change to a window's sessions is saved to its project's sessions file a second later.
+    SessionPersistence::installAutosave();
 
     presentLauncher();
 }
