@@ -1,9 +1,13 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppIcon.h"
+#include "app/NotificationNames.h"
+#include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
+#include "sessions/terminal/AgentTerminalView.h"
 #include "ui/LauncherWindow.h"
+#include "ui/TerminalAppearance.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -43,6 +47,9 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
     OrchestrationServer::shared().start();
 
+    NotificationCenter::shared().observe(kTerminalAppearanceDidChange, this,
+                                         [this](const Notification&) { applyTerminalAppearance(); });
+
     presentLauncher();
 }
 
@@ -51,6 +58,16 @@ void VRNXAppDelegate::presentLauncher() {
     if (launcher_) launcher_->close();
     launcher_ = window;
     window->present();
+}
+
+void VRNXAppDelegate::applyTerminalAppearance() {
+    // Until project windows keep their own list, every terminal view of every top-level
+    // window is reached through the widget tree, at the window's base size (zoom delta 0).
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        QList<AgentTerminalView*> views = window->findChildren<AgentTerminalView*>();
+        if (auto* view = qobject_cast<AgentTerminalView*>(window)) views.prepend(view);
+        if (!views.isEmpty()) TerminalAppearance::apply(views, 0);
+    }
 }
 
 bool VRNXAppDelegate::applicationShouldHandleReopen() {
