@@ -5,7 +5,8 @@
 // command's bytes over the wall time of a run, the start-up time of `-- true` subtracted.
 //
 // --stats  prints to stderr: bytes, seconds, paints per second, the event loop's worst and 99th
-//          percentile lateness during the run, and the resident memory the terminal added.
+//          percentile lateness during the run, the resident memory of the shown, empty view
+//          and what the run added to it (the screen and scroll-back).
 // --bare   reads the child's output and drops it (no emulation, no widget): the PTY's own speed.
 #include "sessions/terminal/PtyProcess.h"
 #include "sessions/terminal/TerminalWidget.h"
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
     if (command.isEmpty() || cols < 1 || rows < 1 || size <= 0) return usage();
 
     QApplication app(argc, argv);
-    const long rssBefore = residentKiB();
+    const long rssBeforeView = residentKiB();
+    long rssBefore = rssBeforeView;  // once the view is shown and painted, before the child
     QElapsedTimer clock;
     int status = 0;
     qint64 bytes = 0;
@@ -124,9 +126,9 @@ int main(int argc, char** argv) {
             const qint64 p99 = lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100];
             std::fprintf(stderr,
                          "bytes %lld\nseconds %.3f\npaints %d\npaints-per-second %.1f\nloop-late-max-ms %.2f\n"
-                         "loop-late-p99-ms %.2f\nrss-added-kib %ld\nscrollback-lines %d\n",
+                         "loop-late-p99-ms %.2f\nrss-view-kib %ld\nrss-added-kib %ld\nscrollback-lines %d\n",
                          (long long)bytes, seconds, counter.paints, counter.paints / std::max(seconds, 1e-9),
-                         worst / 1000.0, p99 / 1000.0, residentKiB() - rssBefore,
+                         worst / 1000.0, p99 / 1000.0, rssBefore - rssBeforeView, residentKiB() - rssBefore,
                          view ? view->surface()->scrollback().size() : 0);
         }
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
@@ -156,11 +158,14 @@ int main(int argc, char** argv) {
     view->resize(view->sizeForCells(cols, rows));
     view->installEventFilter(&counter);
     view->show();
+    view->activateWindow();  // focused, as a terminal being used is (cursor, focus reports)
+    view->setFocus();
     TerminalWidget* v = view.get();
     QObject::connect(v, &TerminalWidget::processTerminated, [&, v](std::optional<int> code) {
         finish(code ? *code : 128 + v->surface()->terminationSignal());
     });
-    QTimer::singleShot(0, v, [&, v] {
+    QTimer::singleShot(100, v, [&, v] {
+        rssBefore = residentKiB();
         clock.start();
         probe.start();
         if (!v->startProcess(command.first(), command.mid(1))) {

@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth
   # runtime: fonts, terminal multiplexer, confinement, desktop helpers
-  fonts-jetbrains-mono fonts-dejavu-core fonts-noto-color-emoji
+  fonts-jetbrains-mono fonts-dejavu-core fonts-noto-color-emoji fonts-droid-fallback
   tmux bubblewrap xdg-utils adwaita-icon-theme
   # the Qt xcb platform plugin's runtime pieces
   libxcb-cursor0 libxkbcommon-x11-0

@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppIcon.h"
+#include "app/NotificationNames.h"
+#include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
 #include "sessions/SessionPersistence.h"
+#include "sessions/terminal/AgentTerminalView.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
+#include "ui/TerminalAppearance.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -48,6 +52,9 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
     // Every change to a window's sessions is saved to its project's sessions file a second later.
     SessionPersistence::installAutosave();
 
+    NotificationCenter::shared().observe(kTerminalAppearanceDidChange, this,
+                                         [this](const Notification&) { applyTerminalAppearance(); });
+
     presentLauncher();
 }
 
@@ -67,6 +74,16 @@ void VRNXAppDelegate::presentLauncher() {
     launcher_ = window;
     launcherController_ = controller;
     window->present();
+}
+
+void VRNXAppDelegate::applyTerminalAppearance() {
+    // Until project windows keep their own list, every terminal view of every top-level
+    // window is reached through the widget tree, at the window's base size (zoom delta 0).
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        QList<AgentTerminalView*> views = window->findChildren<AgentTerminalView*>();
+        if (auto* view = qobject_cast<AgentTerminalView*>(window)) views.prepend(view);
+        if (!views.isEmpty()) TerminalAppearance::apply(views, 0);
+    }
 }
 
 bool VRNXAppDelegate::applicationShouldHandleReopen() {

@@ -16,6 +16,8 @@ public:
 
     void applicationDidFinishLaunching();
     void presentLauncher();
+    // Theme and font again on every terminal view; observes VRNXTerminalAppearanceDidChange.
+    void applyTerminalAppearance();
     // The application was activated again (a second launch, the tray icon); always true.
     bool applicationShouldHandleReopen();
     // Saves state; never cancels or delays the quit.

@@ -243,6 +243,17 @@ bool BoxDrawing::draw(QPainter& painter, const QRect& cell, char32_t ch, const Q
     m.light = std::max(1, int(std::lround(m.h / 17.0)));
     m.heavy = std::max(m.light + 1, m.light * 2 + (m.light == 1 ? 1 : 0));
 
+    if (ch == 0x23FA) {
+        const qreal d = std::min(m.w, m.h) * 0.72;
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(m.x + m.w / 2.0, m.y + m.h / 2.0), d / 2, d / 2);
+        painter.restore();
+        return true;
+    }
+    if (ch == 0x23BF) ch = 0x2514;  // drawn as the light up-and-right corner
     if (ch >= 0x2580) {
         drawBlock(painter, m, ch, color);
         return true;
@@ -269,9 +280,9 @@ bool BoxDrawing::draw(QPainter& painter, const QRect& cell, char32_t ch, const Q
     case 0x2573: drawDiagonal(painter, m, ch, color); return true;
     default: break;
     }
-    const char* spec = kArms[ch - 0x2500];
-    if (spec[0] == 'x') return false;
-    const int arms[4] = {spec[0] - '0', spec[1] - '0', spec[2] - '0', spec[3] - '0'};
+    const char* code = kArms[ch - 0x2500];
+    if (code[0] == 'x') return false;
+    const int arms[4] = {code[0] - '0', code[1] - '0', code[2] - '0', code[3] - '0'};
     drawArms(painter, m, arms, color);
     return true;
 }

@@ -95,7 +95,14 @@ bool PtyProcess::start(const QString& program, const QStringList& arguments, con
         error_ = QStringLiteral("a child process was already started");
         return false;
     }
-    QStringList env = environment.isEmpty() ? QProcessEnvironment::systemEnvironment().toStringList() : environment;
+    QStringList env = environment;
+    if (env.isEmpty()) {
+        // This process's TERM names the terminal it was started from, not this one.
+        QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
+        inherited.remove(QStringLiteral("TERM"));
+        inherited.remove(QStringLiteral("COLORTERM"));
+        env = inherited.toStringList();
+    }
     auto hasVar = [&env](QLatin1String name) {
         for (const QString& e : env)
             if (e.startsWith(name) && e.size() > name.size() && e.at(name.size()) == QLatin1Char('=')) return true;
@@ -180,7 +187,7 @@ bool PtyProcess::start(const QString& program, const QStringList& arguments, con
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         closeFrom(3);
         if (!cwd.isEmpty() && ::chdir(cwd.constData()) != 0) {
-            // Start anyway, like a shell would, in the directory we were given by the system.
+            // A directory that is gone is not fatal: the child starts where this process is.
         }
         ::execve(pathBytes.constData(), argv.data(), envp.data());
         const int err = errno;

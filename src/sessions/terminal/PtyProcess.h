@@ -29,7 +29,8 @@ public:
     };
 
     // Starts `program` (searched in the PATH of `environment` when it has no slash) with
-    // `arguments` and `environment` ("NAME=value" entries; empty means this process's).
+    // `arguments` and `environment` ("NAME=value" entries; empty means this process's, less its
+    // TERM). TERM=xterm-256color and COLORTERM=truecolor are added when TERM is missing.
     // False with errorString() set when it could not be started.
     bool start(const QString& program, const QStringList& arguments, const QStringList& environment,
                const QString& workingDirectory, Size size);

@@ -622,15 +622,20 @@ void TerminalSurface::takeDamage() {
 // ---- Feeding: the stream scanner
 
 void TerminalSurface::feed(QByteArrayView bytes) {
-    if (bytes.isEmpty()) return;
-    if (d_->held.isEmpty()) {
-        feedScanned(bytes.data(), size_t(bytes.size()));
-        return;
+    const char* p = bytes.data();
+    size_t n = size_t(bytes.size());
+    // A held sequence is completed from the front of the new bytes, a little at a time (twice
+    // as much each round), so the rest of the read is not copied.
+    while (!d_->held.isEmpty() && n > 0) {
+        const size_t take = std::min(n, std::max<size_t>(64, size_t(d_->held.size())));
+        QByteArray joined = std::move(d_->held);
+        d_->held = QByteArray();
+        joined.append(p, qsizetype(take));
+        p += take;
+        n -= take;
+        feedScanned(joined.constData(), size_t(joined.size()));
     }
-    QByteArray joined = std::move(d_->held);
-    d_->held = QByteArray();
-    joined.append(bytes.data(), bytes.size());
-    feedScanned(joined.constData(), size_t(joined.size()));
+    if (n > 0) feedScanned(p, n);
 }
 
 namespace {
@@ -672,7 +677,42 @@ bool faintAfterSgr(const char* p, size_t n) {
     return faint;
 }
 
+// Whether a DECSET/DECRST parameter list ("1049;2026") holds `mode`.
+bool modeListHas(const char* p, size_t n, int mode) {
+    int value = 0;
+    for (size_t k = 0; k <= n; ++k) {
+        if (k == n || p[k] == ';') {
+            if (value == mode) return true;
+            value = 0;
+        } else if (p[k] >= '0' && p[k] <= '9') {
+            value = std::min(value * 10 + (p[k] - '0'), 1 << 20);
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+void TerminalSurface::fullReset() {
+    if (screen_ == &alt_) {
+        screen_ = &primary_;
+        for (int r = 0; r < rows_; ++r) primary_.row(r).clear(TermColor::kDefault);
+    }
+    mouseTracking_ = MouseTracking::Off;
+    reverseVideo_ = false;
+    synchronizedUpdate_ = false;
+    d_->wrapRow = -1;
+    markAllDirty(kRepaint | kContentChanged);
+}
+
+void TerminalSurface::setSynchronizedUpdate(bool on) {
+    if (synchronizedUpdate_ == on) return;
+    synchronizedUpdate_ = on;
+    // The view held its frames back; now they may go.
+    if (!on && damagePending_ && onDamage) onDamage();
+}
 
 // Hands the bytes to libvterm, looking only at escape sequences on the way: it adds what
 // libvterm 0.1.4 lacks (SGR 2, faint) and holds back a sequence cut by the end of the read.
@@ -747,9 +787,20 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 break;
             }
             i = j + 1;
-            if (final == 'm' && std::memchr(data + paramsFrom, '2', j - paramsFrom) && faintAfterSgr(data + paramsFrom, j - paramsFrom)) {
+            const size_t paramsLength = j - paramsFrom;
+            if (final == 'm' && std::memchr(data + paramsFrom, '2', paramsLength) && faintAfterSgr(data + paramsFrom, paramsLength)) {
                 flushTo(i);
                 d.penAttrs |= TermCell::kDim;
+            } else if ((final == 'h' || final == 'l') && paramsLength >= 5 && data[paramsFrom] == '?' &&
+                       modeListHas(data + paramsFrom + 1, paramsLength - 1, kSynchronizedUpdate)) {
+                flushTo(i);
+                setSynchronizedUpdate(final == 'h');
+            } else if (final == 'p' && paramsLength == 6 && std::memcmp(data + paramsFrom, "?2026$", 6) == 0) {
+                // Asked whether synchronized updates are known: libvterm would say no.
+                flushTo(start);
+                fed = i;
+                const QByteArray reply = synchronizedUpdate_ ? "\x1b[?2026;1$y" : "\x1b[?2026;2$y";
+                write(reply.constData(), size_t(reply.size()));
             }
             continue;
         }
@@ -760,6 +811,13 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 break;
             }
             i = after > start ? after : start + 1;
+            continue;
+        }
+        if (c == 'c') {
+            // Full reset: libvterm 0.1.4 resets its modes without telling, so the mirror does too.
+            i = j + 1;
+            flushTo(i);
+            fullReset();
             continue;
         }
         if (c >= 0x20 && c <= 0x2F) {  // ESC ( B and friends: one more byte

@@ -93,6 +93,10 @@ public:
     bool cursorBlinks() const { return cursorBlink_; }
     CursorShape cursorShape() const { return cursorShape_; }
     bool reverseVideo() const { return reverseVideo_; }
+    // The program is between the begin and end of a synchronized update (mode 2026): the view
+    // should not show a half-drawn frame.
+    bool synchronizedUpdate() const { return synchronizedUpdate_; }
+    static constexpr int kSynchronizedUpdate = 2026;
 
     // ---- Cells for the view
     const TermRow& screenRow(int row) const { return screen_->row(row); }
@@ -123,6 +127,8 @@ public:
 private:
     friend struct Impl;
     void feedScanned(const char* data, size_t size);
+    void setSynchronizedUpdate(bool on);
+    void fullReset();
     void write(const char* data, size_t size);
     void markDirty(int row, uint8_t bits) {
         damage_[size_t(row)] |= bits;
@@ -153,6 +159,7 @@ private:
     bool cursorBlink_ = true;
     CursorShape cursorShape_ = CursorShape::Block;
     bool reverseVideo_ = false;
+    bool synchronizedUpdate_ = false;
     MouseTracking mouseTracking_ = MouseTracking::Off;
     QString title_;
     QString error_;

@@ -32,6 +32,7 @@ namespace {
 
 constexpr int kScrollBarWidth = 10;
 constexpr int kBlinkMillis = 530;
+constexpr int kSyncHoldMillis = 150;
 
 QColor toColor(uint32_t rgb) {
     return QColor::fromRgb(QRgb(0xFF000000u | rgb));
@@ -118,6 +119,8 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     scrollBar_->setCursor(Qt::ArrowCursor);
     scrollBar_->setFocusPolicy(Qt::NoFocus);
     scrollBar_->setRange(0, 0);
+    scrollBar_->hide();
+    styleScrollBar();
     connect(scrollBar_, &QScrollBar::valueChanged, this, [this](int value) {
         const int offset = scrollBar_->maximum() - value;
         if (offset != viewOffset_) {
@@ -155,6 +158,7 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     });
 
     QFont initial = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    initial.setFamilies({QStringLiteral("JetBrains Mono"), QStringLiteral("DejaVu Sans Mono"), initial.family()});
     initial.setPixelSize(13);
     setTerminalFont(initial);
 }
@@ -224,6 +228,7 @@ void TerminalWidget::updateMetrics() {
 
 void TerminalWidget::setBackgroundColor(const QColor& color) {
     surface_->setDefaultColors(surface_->defaultForeground(), toRgb(color), surface_->cursorColor());
+    styleScrollBar();
     fullRepaint_ = true;
     scheduleFrame();
 }
@@ -316,7 +321,7 @@ void TerminalWidget::updateGeometryFromSize() {
 void TerminalWidget::scheduleFrame() {
     if (frameTimer_.isActive()) return;
     const qint64 since = sinceFrame_.elapsed();
-    frameTimer_.start(int(std::max<qint64>(0, frameInterval_ - since)));
+    frameTimer_.start(int(std::max<qint64>(0, (flooding_ ? 2 * frameInterval_ : frameInterval_) - since)));
 }
 
 void TerminalWidget::requestRepaint(const QRegion& region) {
@@ -325,6 +330,16 @@ void TerminalWidget::requestRepaint(const QRegion& region) {
 }
 
 void TerminalWidget::frame() {
+    // Inside a synchronized update the frame waits for its end, but never long.
+    if (surface_->synchronizedUpdate()) {
+        if (!syncHeld_.isValid()) syncHeld_.start();
+        if (syncHeld_.elapsed() < kSyncHoldMillis) {
+            frameTimer_.start(frameInterval_);
+            return;
+        }
+    } else {
+        syncHeld_.invalidate();
+    }
     sinceFrame_.restart();
     if (QScreen* s = screen()) {
         const qreal hz = s->refreshRate();
@@ -350,6 +365,13 @@ void TerminalWidget::frame() {
         }
     }
 
+    // When every row was rewritten or scrolled away since the last frame, the output is a
+    // flood nobody reads frame by frame: the next frame waits one refresh longer, which leaves
+    // the time to the emulator (input is still handled at once; only its echo waits).
+    int rewritten = 0;
+    for (int r = 0; r < rows; ++r) rewritten += (damage[size_t(r)] & TerminalSurface::kContentChanged) ? 1 : 0;
+    flooding_ = rows > 1 && (rewritten == rows || s.scrolledSinceDamage() >= rows);
+
     const QRect area = terminalRect();
     QRegion region = pendingRegion_;
     pendingRegion_ = QRegion();
@@ -371,6 +393,9 @@ void TerminalWidget::frame() {
     }
     s.takeDamage();
     updateScrollBar();
+    // Pointer motion without a button reaches the view only when the program asked for it.
+    const bool anyMotion = s.mouseTracking() == TerminalSurface::MouseTracking::AnyEvent;
+    if (hasMouseTracking() != anyMotion) setMouseTracking(anyMotion);
     if (!region.isEmpty()) update(region);
 }
 
@@ -380,6 +405,25 @@ void TerminalWidget::updateScrollBar() {
     scrollBar_->setRange(0, size);
     scrollBar_->setPageStep(surface_->rows());
     scrollBar_->setValue(size - viewOffset_);
+    // Its gutter is always kept, so the columns never change when the bar appears.
+    scrollBar_->setVisible(size > 0 && !surface_->isAlternateScreen());
+}
+
+void TerminalWidget::styleScrollBar() {
+    // A thin handle over the terminal's own background, like the rest of the view.
+    const QColor bg = backgroundColor();
+    const QColor handle = bg.lightness() < 128 ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 70);
+    const QColor hover = bg.lightness() < 128 ? QColor(255, 255, 255, 120) : QColor(0, 0, 0, 120);
+    scrollBar_->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: %1; width: %2px; margin: 0; border: none; }"
+                       "QScrollBar::handle:vertical { background: %3; min-height: 24px; margin: 2px 2px 2px 3px;"
+                       " border-radius: 2px; }"
+                       "QScrollBar::handle:vertical:hover { background: %4; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(bg.name())
+            .arg(kScrollBarWidth)
+            .arg(handle.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
 }
 
 void TerminalWidget::resetBlink() {
@@ -427,6 +471,7 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
     const uint32_t defFg = reverseScreen ? s.defaultBackground() : s.defaultForeground();
     const uint32_t defBg = reverseScreen ? s.defaultForeground() : s.defaultBackground();
     const uint32_t selBg = toRgb(selectionColor_);
+    const int selAlpha = selectionColor_.alpha();  // a translucent selection tints the cells beneath
     const int baseline = top + ascent_;
 
     // Selection columns on this line, [selFrom, selTo).
@@ -449,12 +494,16 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
     auto* colors = rowColors_.data();
     for (int c = 0; c < n; ++c) {
         const TermCell& cell = row.cells[size_t(c)];
-        uint32_t fg = TermColor::isDefault(cell.fg) ? defFg : s.resolve(cell.fg, true);
+        uint32_t fgColor = cell.fg;
+        // Bold in one of the eight base colours shows the bright one, as xterm does: programs
+        // draw grey as bold black (htop's zero values) and expect it to be seen.
+        if ((cell.chAttrs & TermCell::kBold) && TermColor::isIndexed(fgColor) && (fgColor & 0xFF) < 8) fgColor += 8;
+        uint32_t fg = TermColor::isDefault(fgColor) ? defFg : s.resolve(fgColor, true);
         uint32_t bg = TermColor::isDefault(cell.bg) ? defBg : s.resolve(cell.bg, false);
         const uint32_t a = cell.attrs();
         if (a & TermCell::kReverse) std::swap(fg, bg);
         if (a & TermCell::kDim) fg = blend(fg, bg, 160);
-        if (c >= selFrom && c < selTo) bg = selBg;
+        if (c >= selFrom && c < selTo) bg = selAlpha >= 255 ? selBg : blend(selBg, bg, selAlpha);
         if (blockCursor && (c == cursorCol || (c == cursorCol + 1 && cell.isTail()))) {
             bg = s.cursorColor();
             fg = defBg;
@@ -504,7 +553,6 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
         const uint32_t ch = cell.ch();
         if (ch == 0 || ch == ' ' || cell.isTail()) continue;
         const uint32_t a = cell.attrs();
-        if (a & TermCell::kBlink && !blinkOn_) continue;
         const int x = area.left() + c * cellWidth_;
         const int width = (a & TermCell::kWide) ? 2 : 1;
         if (BoxDrawing::handles(ch)) {
@@ -614,9 +662,10 @@ void TerminalWidget::paintText(QPainter& p, const TermRow& row, int col, int x, 
 
 bool TerminalWidget::event(QEvent* e) {
     if (e->type() == QEvent::ShortcutOverride) {
-        // Tab, Backtab and plain keys belong to the terminal.
+        // Tab and Shift+Tab belong to the terminal, not to focus chains or shortcuts.
         auto* key = static_cast<QKeyEvent*>(e);
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && mods == Qt::NoModifier) {
             e->accept();
             return true;
         }

@@ -125,6 +125,7 @@ private:
     void updateMetrics();
     void updateGeometryFromSize();
     void updateScrollBar();
+    void styleScrollBar();
     void followOutput();
     void resetBlink();
 
@@ -165,7 +166,9 @@ private:
     // Frames: damage is collected and painted at most once per display frame.
     QTimer frameTimer_;
     QElapsedTimer sinceFrame_;
+    QElapsedTimer syncHeld_;
     int frameInterval_ = 16;
+    bool flooding_ = false;
     QRegion pendingRegion_;
     bool fullRepaint_ = true;
 

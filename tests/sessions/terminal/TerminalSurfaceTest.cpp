@@ -56,6 +56,14 @@ TEST(TerminalSurface, SequencesSplitAtEveryByteGiveTheSameScreen) {
     }
 }
 
+TEST(TerminalSurface, OverlongStringsAreSkippedWhole) {
+    // A 100 KB clipboard write (OSC 52) arriving in reads of 4 KB: nothing of it shows.
+    QByteArray stream = "before\x1b]52;c;" + QByteArray(100000, 'A') + "\x07" "after";
+    Term t(20, 3);
+    for (qsizetype i = 0; i < stream.size(); i += 4096) t.feed(stream.mid(i, 4096));
+    EXPECT_EQ(t.row(0), QStringLiteral("beforeafter"));
+}
+
 TEST(TerminalSurface, QueriesAreAnsweredEvenWhenSplit) {
     Term t;
     t.feed("ab\x1b[6n");
@@ -176,6 +184,12 @@ TEST(TerminalSurface, AlternateScreenKeepsThePrimaryAndTheScrollback) {
     EXPECT_EQ(t.s.screenText(), QStringLiteral("one\ntwo\nthree"));
     EXPECT_EQ(t.s.cursorRow(), 2);
     EXPECT_EQ(t.s.cursorColumn(), 5);
+
+    // A full reset from inside the alternate screen lands on a clean primary screen.
+    t.feed("\x1b[?1049h\x1b[?1002hfull\x1b" "c");
+    EXPECT_FALSE(t.s.isAlternateScreen());
+    EXPECT_EQ(t.s.mouseTracking(), TerminalSurface::MouseTracking::Off);
+    EXPECT_EQ(t.s.screenText(), QStringLiteral("\n\n"));
 }
 
 TEST(TerminalSurface, ScrollbackKeepsOrderUpToItsLimit) {
@@ -309,6 +323,16 @@ TEST(TerminalSurface, TerminalStateQueries) {
     EXPECT_EQ(title, QStringLiteral("my title"));
     EXPECT_EQ(t.s.cursorShape(), TerminalSurface::CursorShape::Underline);
     EXPECT_FALSE(t.s.cursorVisible());
+    // Synchronized updates, which libvterm does not know, are tracked and reported.
+    t.sent.clear();
+    t.feed("\x1b[?2026$p\x1b[?25;2026h");
+    EXPECT_TRUE(t.s.synchronizedUpdate());
+    t.feed("\x1b[?2026$p\x1b[?2026l");
+    EXPECT_FALSE(t.s.synchronizedUpdate());
+    EXPECT_EQ(t.sent, QByteArray("\x1b[?2026;2$y\x1b[?2026;1$y"));
+    EXPECT_TRUE(t.s.cursorVisible()) << "the other modes of the list still apply";
+    t.sent.clear();
+
     EXPECT_EQ(t.s.rowText(-1), QString());
     EXPECT_EQ(t.s.rowText(99), QString());
     EXPECT_TRUE(t.sent.isEmpty());
