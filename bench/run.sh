@@ -66,3 +66,6 @@ echo "== flood: paints and event-loop lateness (plain, 64 MB)"
 echo "== memory added by a terminal with a full 10,000-line scroll-back (80x24, 80-column text)"
 "$bin/termbench" --size 80x24 --font "DejaVu Sans Mono,11" --scrollback 10000 --stats -- cat "$work/text80" 2>&1 >/dev/null |
   grep -E '^(rss-view-kib|rss-added-kib|scrollback-lines)' | sed 's/^/  /'
+
+echo "== observation"
+bash "$(dirname "$0")/observe/run.sh" "$build"

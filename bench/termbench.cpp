@@ -158,6 +158,8 @@ int main(int argc, char** argv) {
     view->resize(view->sizeForCells(cols, rows));
     view->installEventFilter(&counter);
     view->show();
+    view->activateWindow();  // focused, as a terminal being used is (cursor, focus reports)
+    view->setFocus();
     TerminalWidget* v = view.get();
     QObject::connect(v, &TerminalWidget::processTerminated, [&, v](std::optional<int> code) {
         finish(code ? *code : 128 + v->surface()->terminationSignal());

@@ -6,6 +6,7 @@
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
 #include "sessions/SessionManager.h"
+#include "sessions/SessionPersistence.h"
 #include "sessions/terminal/AgentTerminalView.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
@@ -50,6 +51,9 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
     QApplication::setQuitOnLastWindowClosed(true);
 
     OrchestrationServer::shared().start();
+
+    // Every change to a window's sessions is saved to its project's sessions file a second later.
+    SessionPersistence::installAutosave();
 
     NotificationCenter::shared().observe(kTerminalAppearanceDidChange, this,
                                          [this](const Notification&) { applyTerminalAppearance(); });
@@ -151,13 +155,9 @@ bool VRNXAppDelegate::applicationShouldHandleReopen() {
 
 void VRNXAppDelegate::applicationShouldTerminate() {
     OrchestrationServer::shared().stop();
-    for (VRNXWindowController* controller : windowControllers_) {
-        controller->saveSessions();
-        const QList<SessionRef>& sessions = controller->sessionManager()->sessions;
-        for (auto it = sessions.crbegin(); it != sessions.crend(); ++it) {
-            if ((*it)->usageWatcher) (*it)->usageWatcher->stop();
-        }
-    }
+    QList<SessionManager*> managers;
+    for (VRNXWindowController* controller : windowControllers_) managers << controller->sessionManager();
+    SessionPersistence::shared().saveForQuit(managers);
 }
 
 void VRNXAppDelegate::applicationWillTerminate() {}

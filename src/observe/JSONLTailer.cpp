@@ -10,19 +10,6 @@
 
 namespace {
 
-bool isAscii(const char* data, qsizetype size) {
-    // Eight bytes at a time; transcripts are mostly ASCII.
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        quint64 word;
-        std::memcpy(&word, data + i, 8);
-        if (word & 0x8080808080808080ULL) return false;
-    }
-    for (; i < size; ++i)
-        if (static_cast<unsigned char>(data[i]) & 0x80) return false;
-    return true;
-}
-
 bool isTrimmable(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 }  // namespace
@@ -133,10 +120,6 @@ void JSONLTailer::takeLine(const char* data, qsizetype size, QStringList& lines)
     }
     while (size > 0 && isTrimmable(data[size - 1])) --size;
     if (size == 0) return;
-    if (isAscii(data, size)) {
-        lines.append(QString::fromLatin1(data, size));
-        return;
-    }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString line = decoder.decode(QByteArrayView(data, size));
     if (decoder.hasError()) return;

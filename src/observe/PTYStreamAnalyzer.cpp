@@ -2,16 +2,41 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 
 namespace {
 
 constexpr unsigned char kEsc = 27;
 constexpr unsigned char kBel = 7;
-// The text buffer compacts to its last 2000 characters when it reaches this size.
-constexpr size_t kRecentTextCapacity = 4096;
 
-inline bool isText(unsigned char b) { return (b >= 32 && b <= 126) || b == 10; }
+inline bool isText(unsigned char b) { return unsigned(b - 32) < 95u || b == 10; }
+
+// "?1049" as the control sequence's parameter bytes, shifted in one by one.
+constexpr quint64 kLeaveAlternateScreenParams =
+    (quint64('?') << 32) | (quint64('1') << 24) | (quint64('0') << 16) | (quint64('4') << 8) | quint64('9');
+
+// The end of the run of text bytes that starts at p.
+inline const unsigned char* skipText(const unsigned char* p, const unsigned char* end) {
+#ifdef __SSE2__
+    // Sixteen at a time: signed, every byte of 128 or more is below 32.
+    const __m128i space = _mm_set1_epi8(32), tilde = _mm_set1_epi8(126), lineFeed = _mm_set1_epi8(10);
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i outside = _mm_or_si128(_mm_cmpgt_epi8(space, v), _mm_cmpgt_epi8(v, tilde));
+        const int mask = _mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(v, lineFeed), outside));
+        if (mask) return p + __builtin_ctz(unsigned(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && isText(*p)) ++p;
+    return p;
+}
 
 bool isBlankLine(QStringView line) {
     for (const QChar c : line)
@@ -28,7 +53,6 @@ bool containsAny(const QString& text, std::initializer_list<QLatin1StringView> p
 }  // namespace
 
 PTYStreamAnalyzer::PTYStreamAnalyzer() {
-    recentText_.reserve(kRecentTextCapacity);
     frameTimer_.setSingleShot(true);
     idleTimer_.setSingleShot(true);
     // The timers are members: they die with the analyser, so they never outlive it.
@@ -39,98 +63,140 @@ PTYStreamAnalyzer::PTYStreamAnalyzer() {
 PTYStreamAnalyzer::~PTYStreamAnalyzer() = default;
 
 void PTYStreamAnalyzer::feed(QByteArrayView bytes) {
+    // The escape state is worked on in locals: the compiler keeps them in registers, which it
+    // could not do for members while storing bytes through a char pointer.
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
+    const auto* const end = p + bytes.size();
+    Escape escape = escape_;
+    int length = escapeLength_;
+    unsigned char last = escapeLast_;
+    int paramLength = csiParamLength_;
+    quint64 params = csiParams_;
+
+    // A control sequence from its parameters on; clears `escape` when its final byte is seen.
+    auto scanCsi = [&](const unsigned char* q) {
+        while (q < end) {
+            const unsigned char b = *q++;
+            if (b >= 64 && b <= 126) {
+                escape = Escape::None;
+                if (b == 'l' && paramLength == 5 && params == kLeaveAlternateScreenParams) {
+                    escape_ = escape;
+                    // Leaving the alternate screen: the full-screen program is gone.
+                    updateState(SessionState::idle, false);
+                }
+                break;
+            }
+            // No length bound; only the first bytes are kept.
+            if (paramLength < 9) {
+                params = (params << 8) | b;
+                ++paramLength;
+            }
+        }
+        return q;
+    };
+
     while (p < end) {
-        if (escape_ != Escape::None) {
-            p = consumeEscape(p, end);
-            continue;
+        switch (escape) {
+        case Escape::None:
+            while (p < end) {
+                const auto* run = p;
+                p = skipText(p, end);
+                if (p > run) appendText(run, p - run, end);
+                if (p == end) break;
+                if (*p != kEsc) {
+                    // Carriage return, tab, other controls and all non-ASCII bytes are dropped.
+                    ++p;
+                    continue;
+                }
+                if (end - p >= 2 && p[1] == '[') {
+                    // The usual case, handled without leaving this loop.
+                    escape = Escape::Csi;
+                    paramLength = 0;
+                    params = 0;
+                    p = scanCsi(p + 2);
+                    if (escape != Escape::None) break;
+                    continue;
+                }
+                escape = Escape::Start;
+                length = 1;
+                ++p;
+                break;
+            }
+            break;
+        case Escape::Start: {
+            const unsigned char b = *p++;
+            ++length;
+            if (b == '[') {
+                escape = Escape::Csi;
+                paramLength = 0;
+                params = 0;
+            } else if (b == ']') {
+                escape = Escape::Osc;
+                last = b;
+            } else {
+                escape = Escape::None;  // a two-byte escape
+            }
+            break;
         }
-        const auto* run = p;
-        while (p < end && isText(*p)) ++p;
-        if (p > run) appendText(run, p - run);
-        if (p == end) break;
-        if (*p == kEsc) {
-            escape_ = Escape::Start;
-            escapeLength_ = 1;
-            escapeLast_ = kEsc;
+        case Escape::Csi:
+            p = scanCsi(p);
+            break;
+        case Escape::Osc:
+            // Ends at BEL or ESC \; abandoned at its 257th byte, after which bytes are text again.
+            while (p < end) {
+                const unsigned char b = *p++;
+                ++length;
+                if (b == kBel || (b == '\\' && last == kEsc) || length > kMaxOscBytes) {
+                    escape = Escape::None;
+                    break;
+                }
+                last = b;
+            }
+            break;
         }
-        // Every other byte (carriage return, tab, controls, all non-ASCII) is dropped.
-        ++p;
     }
-    if (recentText_.size() > size_t(kRecentTextLimit))
-        recentText_.erase(0, recentText_.size() - size_t(kRecentTextLimit));
+    escape_ = escape;
+    escapeLength_ = length;
+    escapeLast_ = last;
+    csiParamLength_ = paramLength;
+    csiParams_ = params;
 
     frameTimer_.start(kFrameDelayMs);
     idleTimer_.start(idleTimeoutMs_);
 }
 
-const unsigned char* PTYStreamAnalyzer::consumeEscape(const unsigned char* p, const unsigned char* end) {
-    switch (escape_) {
-    case Escape::Start: {
-        const unsigned char b = *p++;
-        ++escapeLength_;
-        if (b == '[') {
-            escape_ = Escape::Csi;
-            csiParamLength_ = 0;
-        } else if (b == ']') {
-            escape_ = Escape::Osc;
-            escapeLast_ = b;
-        } else {
-            endEscape();  // a two-byte escape
-        }
-        return p;
-    }
-    case Escape::Csi:
-        // Ends at its first byte from "@" to "~"; no length bound, but only a few bytes are kept.
-        while (p < end) {
-            const unsigned char b = *p++;
-            if (b >= 64 && b <= 126) {
-                finishCsi(b);
-                endEscape();
-                return p;
-            }
-            if (csiParamLength_ < int(sizeof csiParams_)) csiParams_[csiParamLength_] = char(b);
-            if (csiParamLength_ < 1 << 30) ++csiParamLength_;
-        }
-        return p;
-    case Escape::Osc:
-        // Ends at BEL or ESC \; abandoned at its 257th byte, after which bytes are text again.
-        while (p < end) {
-            const unsigned char b = *p++;
-            ++escapeLength_;
-            if (b == kBel || (b == '\\' && escapeLast_ == kEsc)) {
-                endEscape();
-                return p;
-            }
-            if (escapeLength_ > kMaxOscBytes) {
-                endEscape();
-                return p;
-            }
-            escapeLast_ = b;
-        }
-        return p;
-    case Escape::None:
-        break;
-    }
-    return p;
-}
-
-void PTYStreamAnalyzer::finishCsi(unsigned char finalByte) {
-    // Leaving the alternate screen: the full-screen program is gone.
-    if (finalByte == 'l' && csiParamLength_ == 5 && std::memcmp(csiParams_, "?1049", 5) == 0)
-        updateState(SessionState::idle, false);
-}
-
-void PTYStreamAnalyzer::appendText(const unsigned char* data, qsizetype size) {
-    const auto* chars = reinterpret_cast<const char*>(data);
+void PTYStreamAnalyzer::appendText(const unsigned char* data, qsizetype size, const unsigned char* end) {
+    // Only the last 2000 characters are ever read; the buffer holds up to twice that so it is
+    // compacted once per two thousand characters at most.
     if (size >= kRecentTextLimit) {
-        recentText_.assign(chars + size - kRecentTextLimit, size_t(kRecentTextLimit));
+        std::memcpy(recentText_, data + size - kRecentTextLimit, size_t(kRecentTextLimit));
+        recentTextSize_ = kRecentTextLimit;
         return;
     }
-    if (recentText_.size() + size_t(size) > kRecentTextCapacity)
-        recentText_.erase(0, recentText_.size() + size_t(size) - size_t(kRecentTextLimit));
-    recentText_.append(chars, size_t(size));
+    if (recentTextSize_ + size > kRecentTextCapacity) {
+        const qsizetype keep = kRecentTextLimit - size;
+        std::memmove(recentText_, recentText_ + recentTextSize_ - keep, size_t(keep));
+        recentTextSize_ = keep;
+    }
+#ifdef __SSE2__
+    // Short runs (words between attribute changes) are copied as one 16-byte block when both
+    // sides have room; the bytes past the run are overwritten by the next append.
+    if (size <= 16 && end - data >= 16 && recentTextSize_ + 16 <= kRecentTextCapacity) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(recentText_ + recentTextSize_),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(data)));
+        recentTextSize_ += size;
+        return;
+    }
+#else
+    (void)end;
+#endif
+    std::memcpy(recentText_ + recentTextSize_, data, size_t(size));
+    recentTextSize_ += size;
+}
+
+QString PTYStreamAnalyzer::recentText() const {
+    const qsizetype size = std::min(recentTextSize_, kRecentTextLimit);
+    return QString::fromLatin1(recentText_ + recentTextSize_ - size, size);
 }
 
 void PTYStreamAnalyzer::analyzeFrame() {

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <functional>
 #include <optional>
-#include <string>
 
 // Judges an agent's state from what it writes to its terminal: escape sequences are stripped
 // (leaving the alternate screen means idle at once), printable ASCII is kept as recent text, and
@@ -40,7 +39,8 @@ public:
 
     SessionState state() const { return state_; }
     bool attentionIsConfirmMenu() const { return attentionIsConfirmMenu_; }
-    QString recentText() const { return QString::fromLatin1(recentText_.data(), qsizetype(recentText_.size())); }
+    // The latest printable output, at most its last 2000 characters.
+    QString recentText() const;
     bool inEscape() const { return escape_ != Escape::None; }
 
     void feed(QByteArrayView bytes);
@@ -60,10 +60,8 @@ public:
 private:
     enum class Escape : unsigned char { None, Start, Csi, Osc };
 
-    const unsigned char* consumeEscape(const unsigned char* p, const unsigned char* end);
-    void endEscape() { escape_ = Escape::None; }
-    void finishCsi(unsigned char finalByte);
-    void appendText(const unsigned char* data, qsizetype size);
+    // `end` bounds the input the run lies in.
+    void appendText(const unsigned char* data, qsizetype size, const unsigned char* end);
     void updateState(SessionState next, bool confirmMenu);
     void idleTimeout();
 
@@ -76,10 +74,12 @@ private:
     Escape escape_ = Escape::None;
     int escapeLength_ = 0;            // bytes so far, the escape byte included
     unsigned char escapeLast_ = 0;    // the previous byte, for ESC \ (string terminator)
-    char csiParams_[8] = {};          // enough to tell "?1049"
-    int csiParamLength_ = 0;
+    quint64 csiParams_ = 0;           // the first parameter bytes, enough to tell "?1049"
+    int csiParamLength_ = 0;          // counted up to 9
 
-    std::string recentText_;
+    static constexpr qsizetype kRecentTextCapacity = 2 * kRecentTextLimit;
+    char recentText_[kRecentTextCapacity];
+    qsizetype recentTextSize_ = 0;
     QTimer frameTimer_;
     QTimer idleTimer_;
     int idleTimeoutMs_ = kIdleTimeoutMs;

@@ -8,6 +8,19 @@
 
 // What a session does with its monitor's states and its watcher's snapshots, kept here so the
 // rules live next to what produces them. The session passes references to its own fields.
+//
+// The wiring, in the order a session is created:
+//  - monitor = agent.makeStateMonitor(); monitor->setOnStateChange(cb), where cb(next) holds the
+//    session weakly: old = state; state = next; if endsAgentTurn(old, next), agent.refreshLimits();
+//    then, queued on the main thread, post VRNXSessionStateDidChange. Monitors call it on the
+//    main thread.
+//  - every chunk the terminal receives from the child: monitor->feed(bytes), in order;
+//    monitor->setScreenProvider(the view's visible screen text, "" once the view is gone).
+//  - monitor->start(observationDirectory(worktreePath, projectDir)).
+//  - watcher = agent.makeUsageWatcher(that directory, cb) (null for shells), where cb(snapshot)
+//    holds the session weakly: if applyUsageSnapshot(fields, snapshot).agentSessionChanged, save
+//    the session list 1 s later; then post VRNXSessionUsageDidChange.
+//  - closing: watcher->stop(), monitor->stop(), before the child is terminated.
 
 // A state change from generating or thinking to userInput ends an agent turn: the provider's
 // limits are refreshed then.

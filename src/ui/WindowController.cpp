@@ -8,6 +8,7 @@
 #include "git/WorktreeManager.h"
 #include "sessions/AgentStateMonitor.h"
 #include "sessions/SessionManager.h"
+#include "sessions/SessionPersistence.h"
 #include "sessions/terminal/AgentTerminalView.h"
 #include "ui/AlertDialog.h"
 #include "ui/ProjectManager.h"
@@ -29,6 +30,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTimer>
@@ -53,6 +55,24 @@ QWidget* filledArea(const QString& name, const QColor& color, QWidget* parent) {
     layout->setSpacing(0);
     return area;
 }
+
+// The status bar's place: its colour and the rule along its top edge.
+class StatusBarArea : public QWidget {
+public:
+    explicit StatusBarArea(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("statusBar"));
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), Theme::surface1());
+        p.fillRect(QRect(0, 0, width(), 1), Theme::surface3());
+    }
+};
 
 QToolButton* symbolButton(const QString& symbol, const QString& accessibleName, const QString& tooltip,
                           QWidget* parent) {
@@ -260,7 +280,7 @@ void VRNXWindowController::buildWindow() {
     horizontal->addWidget(rightColumn_);
 
     vertical->addWidget(columns, 1);
-    statusBar_ = filledArea(QStringLiteral("statusBar"), Theme::surface1(), mainStack_);
+    statusBar_ = new StatusBarArea(mainStack_);
     statusBar_->setFixedHeight(kStatusBarHeight);
     vertical->addWidget(statusBar_);
 
@@ -631,8 +651,16 @@ void VRNXWindowController::showOnboarding(const QString& continueTitle) {
     layoutOverlays();
 }
 
-// Session persistence fills these four in: the saved sessions file of the project.
-bool VRNXWindowController::restoreWanted(const QString&) const { return false; }
-void VRNXWindowController::restoreSessions() {}
-void VRNXWindowController::clearSavedSessions() {}
-void VRNXWindowController::saveSessions() {}
+bool VRNXWindowController::restoreWanted(const QString& path) const {
+    return SessionPersistence::shared().hasSessionsToRestore(path);
+}
+
+void VRNXWindowController::restoreSessions() {
+    if (sessionManager_->projectDir) SessionPersistence::shared().restoreSessions(*sessionManager_->projectDir, *sessionManager_);
+}
+
+void VRNXWindowController::clearSavedSessions() {
+    if (sessionManager_->projectDir) SessionPersistence::shared().clearSavedSessions(*sessionManager_->projectDir);
+}
+
+void VRNXWindowController::saveSessions() { SessionPersistence::shared().saveSessions(*sessionManager_); }

@@ -299,9 +299,10 @@ TEST_F(SessionManagerTest, SwitchModelTypesTheCommandForSelectableModelsOnly) {
 // ---- input
 
 TEST_F(SessionManagerTest, SendTextTypesTheTextThenALoneCarriageReturnLater) {
+    // The child reports each byte as it arrives (dd: bash's own read would turn CR into LF).
     auto p = provider(writeScript(scripts_, "byte-agent",
                                   "stty raw -echo; printf READY\n"
-                                  "while IFS= read -r -n1 -d '' c; do printf '<%02x>' \"'$c\"; done\n"));
+                                  "while :; do b=$(dd bs=1 count=1 2>/dev/null | od -An -tx1); printf '<%s>' $b; done\n"));
     SessionRef s = manager.createSession({.agent = p});
     auto monitor = p->monitor();
     ASSERT_TRUE(waitUntil([&] { return monitor->fed.contains("READY"); }, kSessionWaitMs));

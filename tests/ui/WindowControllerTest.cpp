@@ -2,6 +2,7 @@
 // closing, the window list and the shortcut filter.
 #include "app/AppDelegate.h"
 #include "git/WorktreeManager.h"
+#include "sessions/SessionPersistence.h"
 #include "ui/ProjectQuickStart.h"
 #include "ui/ShortcutManager.h"
 #include "ui/Theme.h"
@@ -68,9 +69,12 @@ TEST_F(WindowTest, LayoutHasTheColumnsStatusBarAndControlsInPlace) {
     EXPECT_EQ(right.width(), 300);
     EXPECT_EQ(right.right(), 1399);
     EXPECT_EQ(status, QRect(0, 860 - 28, 1400, 28));
-    for (QWidget* area : {c.sidebar(), c.statusBar(), static_cast<QWidget*>(c.rightColumn())}) {
+    for (QWidget* area : {c.sidebar(), static_cast<QWidget*>(c.rightColumn())}) {
         EXPECT_EQ(background(area), Theme::surface1()) << area->objectName().toStdString();
     }
+    const QImage bar = c.statusBar()->grab().toImage();
+    EXPECT_EQ(bar.pixelColor(10, 0), Theme::surface3());
+    EXPECT_EQ(bar.pixelColor(10, 10), Theme::surface1());
     EXPECT_EQ(background(c.terminalPane()), Theme::bg());
 
     // The file tree's pane sits inset in the right column.
@@ -390,6 +394,36 @@ TEST_F(WindowTest, ClosingTheWindowEndsChildrenWithoutTheirExitHandling) {
     EXPECT_NE(a->state, SessionState::exited);
     EXPECT_NE(b->state, SessionState::exited);
     delete guard.data();
+}
+
+TEST_F(WindowTest, ClosingSavesTheSessionsAndOpeningTheProjectAgainRestoresThem) {
+    const QString dir = makeDir("proj");
+    const QString file = SessionPersistence::shared().sessionsFilePath(dir);
+    {
+        VRNXWindowController c;
+        c.window()->show();
+        c.openProject(dir);
+        SessionManager::CreateOptions o;
+        o.name = "Yaga";
+        c.sessionManager()->createSession(o);
+        c.window()->close();
+        EXPECT_TRUE(QFileInfo::exists(file)) << file.toStdString();
+    }
+    VRNXWindowController again;
+    again.window()->show();
+    again.openProject(dir);
+    ASSERT_TRUE(waitUntil([&] { return again.sessionManager()->sessions.size() == 1; }, kWindowWaitMs));
+    EXPECT_EQ(again.sessionManager()->sessions[0]->name, "Yaga");
+    EXPECT_EQ(again.sessionManager()->sessions[0]->agent->id(), "claude");
+    EXPECT_FALSE(again.terminalPane()->quickStart() && again.terminalPane()->quickStart()->isVisible());
+
+    // Another project's window finds nothing to restore and shows the quick start.
+    VRNXWindowController other;
+    other.window()->show();
+    other.openProject(makeDir("other"));
+    QTest::qWait(100);
+    EXPECT_TRUE(waitUntil([&] { return other.terminalPane()->quickStart()->titleLabel()->text() == "OTHER"; }));
+    EXPECT_TRUE(other.sessionManager()->sessions.isEmpty());
 }
 
 TEST_F(WindowTest, TheWindowListKeepsOneWindowPerDirectory) {

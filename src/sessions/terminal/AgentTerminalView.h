@@ -108,4 +108,5 @@ private:
     QTimer cheatsheetTimer_;
     int cheatsheetMillis_ = kCheatsheetMillis;
     TerminalWheelScroll::DeltaAccumulator wheelAccumulator_;
+    TerminalWheelScroll::DeltaAccumulator wheelStepAccumulator_;  // fractions of wheel steps
 };

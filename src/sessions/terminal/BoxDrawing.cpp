@@ -280,9 +280,9 @@ bool BoxDrawing::draw(QPainter& painter, const QRect& cell, char32_t ch, const Q
     case 0x2573: drawDiagonal(painter, m, ch, color); return true;
     default: break;
     }
-    const char* spec = kArms[ch - 0x2500];
-    if (spec[0] == 'x') return false;
-    const int arms[4] = {spec[0] - '0', spec[1] - '0', spec[2] - '0', spec[3] - '0'};
+    const char* code = kArms[ch - 0x2500];
+    if (code[0] == 'x') return false;
+    const int arms[4] = {code[0] - '0', code[1] - '0', code[2] - '0', code[3] - '0'};
     drawArms(painter, m, arms, color);
     return true;
 }

@@ -187,7 +187,7 @@ bool PtyProcess::start(const QString& program, const QStringList& arguments, con
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         closeFrom(3);
         if (!cwd.isEmpty() && ::chdir(cwd.constData()) != 0) {
-            // Start anyway, like a shell would, in the directory we were given by the system.
+            // A directory that is gone is not fatal: the child starts where this process is.
         }
         ::execve(pathBytes.constData(), argv.data(), envp.data());
         const int err = errno;

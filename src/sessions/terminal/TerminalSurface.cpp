@@ -622,15 +622,20 @@ void TerminalSurface::takeDamage() {
 // ---- Feeding: the stream scanner
 
 void TerminalSurface::feed(QByteArrayView bytes) {
-    if (bytes.isEmpty()) return;
-    if (d_->held.isEmpty()) {
-        feedScanned(bytes.data(), size_t(bytes.size()));
-        return;
+    const char* p = bytes.data();
+    size_t n = size_t(bytes.size());
+    // A held sequence is completed from the front of the new bytes, a little at a time (twice
+    // as much each round), so the rest of the read is not copied.
+    while (!d_->held.isEmpty() && n > 0) {
+        const size_t take = std::min(n, std::max<size_t>(64, size_t(d_->held.size())));
+        QByteArray joined = std::move(d_->held);
+        d_->held = QByteArray();
+        joined.append(p, qsizetype(take));
+        p += take;
+        n -= take;
+        feedScanned(joined.constData(), size_t(joined.size()));
     }
-    QByteArray joined = std::move(d_->held);
-    d_->held = QByteArray();
-    joined.append(bytes.data(), bytes.size());
-    feedScanned(joined.constData(), size_t(joined.size()));
+    if (n > 0) feedScanned(p, n);
 }
 
 namespace {
@@ -689,6 +694,18 @@ bool modeListHas(const char* p, size_t n, int mode) {
 }
 
 }  // namespace
+
+void TerminalSurface::fullReset() {
+    if (screen_ == &alt_) {
+        screen_ = &primary_;
+        for (int r = 0; r < rows_; ++r) primary_.row(r).clear(TermColor::kDefault);
+    }
+    mouseTracking_ = MouseTracking::Off;
+    reverseVideo_ = false;
+    synchronizedUpdate_ = false;
+    d_->wrapRow = -1;
+    markAllDirty(kRepaint | kContentChanged);
+}
 
 void TerminalSurface::setSynchronizedUpdate(bool on) {
     if (synchronizedUpdate_ == on) return;
@@ -794,6 +811,13 @@ void TerminalSurface::feedScanned(const char* data, size_t size) {
                 break;
             }
             i = after > start ? after : start + 1;
+            continue;
+        }
+        if (c == 'c') {
+            // Full reset: libvterm 0.1.4 resets its modes without telling, so the mirror does too.
+            i = j + 1;
+            flushTo(i);
+            fullReset();
             continue;
         }
         if (c >= 0x20 && c <= 0x2F) {  // ESC ( B and friends: one more byte

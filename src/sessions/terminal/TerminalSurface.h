@@ -128,6 +128,7 @@ private:
     friend struct Impl;
     void feedScanned(const char* data, size_t size);
     void setSynchronizedUpdate(bool on);
+    void fullReset();
     void write(const char* data, size_t size);
     void markDirty(int row, uint8_t bits) {
         damage_[size_t(row)] |= bits;

@@ -158,6 +158,7 @@ TerminalWidget::TerminalWidget(QWidget* parent)
     });
 
     QFont initial = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    initial.setFamilies({QStringLiteral("JetBrains Mono"), QStringLiteral("DejaVu Sans Mono"), initial.family()});
     initial.setPixelSize(13);
     setTerminalFont(initial);
 }
@@ -392,6 +393,9 @@ void TerminalWidget::frame() {
     }
     s.takeDamage();
     updateScrollBar();
+    // Pointer motion without a button reaches the view only when the program asked for it.
+    const bool anyMotion = s.mouseTracking() == TerminalSurface::MouseTracking::AnyEvent;
+    if (hasMouseTracking() != anyMotion) setMouseTracking(anyMotion);
     if (!region.isEmpty()) update(region);
 }
 

@@ -122,7 +122,6 @@ TEST(AgentTerminalView, WheelGoesToTheProgramOnlyWithMouseReportingOrTheAlternat
         {"button-event tracking, down", "\x1b[?1002h", true, -120, x10Wheel(5, col, row)},
         {"any-event tracking on the alternate screen", "\x1b[?1049h\x1b[?1003h", true, 120, x10Wheel(4, col, row)},
         {"SGR encoding, three steps", "\x1b[?1000h\x1b[?1006h", true, 360, repeat("\x1b[<64;6;4M", 3)},
-        {"a small coarse delta still moves a line", "\x1b[?1049h", true, 15, "\x1b[A"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,6 +158,26 @@ TEST(AgentTerminalView, WheelReportsCarryModifiersAndTrackpadDeltasAccumulate) {
     v.wheel(v.cellPoint(2, 2), 0, Qt::NoModifier, QPoint(0, -int(rowHeight + 1)));
     EXPECT_EQ(v.sent, QByteArray("\x1b[<65;3;3M"));
     EXPECT_LT(v.wheelAccumulator().accumulated, 0);
+}
+
+TEST(AgentTerminalView, FractionsOfAWheelStepAddUpToOneLine) {
+    View v(40, 10);
+    v.feed("\x1b[?1049h");
+    // A high-resolution wheel: eight events of an eighth of a step each.
+    for (int i = 0; i < 7; ++i) v.wheel(v.cellPoint(1, 1), 15);
+    EXPECT_TRUE(v.sent.isEmpty());
+    v.wheel(v.cellPoint(1, 1), 15);
+    EXPECT_EQ(v.sent, QByteArray("\x1b[A"));
+    // Whole steps keep the classic rule, and Alt+wheel (horizontal on X11) still scrolls.
+    v.sent.clear();
+    v.wheel(v.cellPoint(1, 1), -120);
+    EXPECT_EQ(v.sent, QByteArray("\x1b[B"));
+    v.feed("\x1b[?1000h\x1b[?1006h");
+    v.sent.clear();
+    QWheelEvent alt(QPointF(v.cellPoint(1, 1)), QPointF(), QPoint(), QPoint(120, 0), Qt::NoButton, Qt::AltModifier,
+                    Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&v, &alt);
+    EXPECT_EQ(v.sent, QByteArray("\x1b[<72;2;2M"));
 }
 
 TEST(AgentTerminalView, WheelOverTheScrollBarConcernsTheView) {
@@ -240,7 +259,9 @@ TEST(AgentTerminalView, CtrlBShowsTheCardOnlyWithTheKeyMonitorAndStillReachesThe
     EXPECT_LE(v.cheatsheetRemainingMillis(), 3500);
 
     // It follows the view's corner when the view is resized.
-    v.resize(v.width() + 60, v.height() + 40);
+    const QSize larger = v.size() + QSize(60, 40);
+    v.resize(larger);
+    ASSERT_TRUE(waitUntil([&] { return v.size() == larger; }));
     EXPECT_EQ(card->geometry().right() + 1, v.width() - 14);
     EXPECT_EQ(card->geometry().bottom() + 1, v.height() - 14);
 

@@ -56,6 +56,14 @@ TEST(TerminalSurface, SequencesSplitAtEveryByteGiveTheSameScreen) {
     }
 }
 
+TEST(TerminalSurface, OverlongStringsAreSkippedWhole) {
+    // A 100 KB clipboard write (OSC 52) arriving in reads of 4 KB: nothing of it shows.
+    QByteArray stream = "before\x1b]52;c;" + QByteArray(100000, 'A') + "\x07" "after";
+    Term t(20, 3);
+    for (qsizetype i = 0; i < stream.size(); i += 4096) t.feed(stream.mid(i, 4096));
+    EXPECT_EQ(t.row(0), QStringLiteral("beforeafter"));
+}
+
 TEST(TerminalSurface, QueriesAreAnsweredEvenWhenSplit) {
     Term t;
     t.feed("ab\x1b[6n");
@@ -176,6 +184,12 @@ TEST(TerminalSurface, AlternateScreenKeepsThePrimaryAndTheScrollback) {
     EXPECT_EQ(t.s.screenText(), QStringLiteral("one\ntwo\nthree"));
     EXPECT_EQ(t.s.cursorRow(), 2);
     EXPECT_EQ(t.s.cursorColumn(), 5);
+
+    // A full reset from inside the alternate screen lands on a clean primary screen.
+    t.feed("\x1b[?1049h\x1b[?1002hfull\x1b" "c");
+    EXPECT_FALSE(t.s.isAlternateScreen());
+    EXPECT_EQ(t.s.mouseTracking(), TerminalSurface::MouseTracking::Off);
+    EXPECT_EQ(t.s.screenText(), QStringLiteral("\n\n"));
 }
 
 TEST(TerminalSurface, ScrollbackKeepsOrderUpToItsLimit) {

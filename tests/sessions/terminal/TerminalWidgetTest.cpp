@@ -134,6 +134,14 @@ TEST(TerminalWidget, MouseGoesToTheProgramOnlyWhenItAsksAndIsAllowed) {
 
     v.wheel(v.cellPoint(4, 2), 120);
     EXPECT_EQ(v.sent, QByteArray("\x1b[<64;5;3M"));
+
+    // Any-event tracking reports plain pointer motion, once per cell.
+    v.feed("\x1b[?1003h");
+    EXPECT_TRUE(waitUntil([&] { return v.hasMouseTracking(); }));
+    v.sent.clear();
+    v.mouse(QEvent::MouseMove, v.cellPoint(6, 1), Qt::NoButton, Qt::NoButton);
+    v.mouse(QEvent::MouseMove, v.cellPoint(6, 1, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(v.sent, QByteArray("\x1b[<35;7;2M"));
 }
 
 TEST(TerminalWidget, WheelScrollsTheScrollbackOrSendsCursorKeys) {
@@ -211,6 +219,19 @@ TEST(TerminalWidget, DrawsColoursBoxesAndWideCells) {
     EXPECT_EQ(img.pixel(a.left() + 2 * cw + 1, a.top() + 3 * ch - 2), qRgb(0, 0xFF, 0));
     EXPECT_EQ(img.pixel(a.left() + 3 * cw + cw - 2, a.top() + 3 * ch - 2), qRgb(0, 0xFF, 0));
     EXPECT_EQ(img.pixel(a.left() + 5 * cw + 1, a.top() + 2 * ch + 1), v.foregroundColor().rgb());
+
+    // A focused view draws a steady block cursor in the cursor colour; an unfocused one an outline.
+    v.setCursorColor(QColor(0xFF, 0x80, 0x00));
+    v.feed("\x1b[2 q\x1b[5;3H");
+    QApplication::setActiveWindow(&v);
+    v.setFocus();
+    ASSERT_TRUE(waitUntil([&] { return v.hasFocus(); }));
+    const QImage focused = v.frame();
+    EXPECT_EQ(focused.pixel(a.left() + 2 * cw + cw / 2, a.top() + 4 * ch + ch / 2), qRgb(0xFF, 0x80, 0x00));
+    v.clearFocus();
+    const QImage unfocused = v.frame();
+    EXPECT_EQ(unfocused.pixel(a.left() + 2 * cw + cw / 2, a.top() + 4 * ch + ch / 2), qRgb(0x10, 0x20, 0x30));
+    EXPECT_EQ(unfocused.pixel(a.left() + 2 * cw, a.top() + 4 * ch + ch / 2), qRgb(0xFF, 0x80, 0x00));
 
     // The selection colour shows behind selected cells.
     v.selectAll();
