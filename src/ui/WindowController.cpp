@@ -11,6 +11,7 @@
 #include "sessions/SessionPersistence.h"
 #include "sessions/terminal/AgentTerminalView.h"
 #include "ui/AlertDialog.h"
+#include "ui/KeyChords.h"
 #include "ui/ProjectManager.h"
 #include "ui/ShortcutManager.h"
 #include "ui/SymbolIcons.h"
@@ -324,7 +325,7 @@ void VRNXWindowController::buildTitleStrip() {
     layout->addWidget(titleLabel_, 0, Qt::AlignVCenter);
     sidebarButton_ = symbolButton(QStringLiteral("sidebar.left"), QStringLiteral("Toggle Sidebar"),
                                   QStringLiteral("Show/hide the left sidebar (%1)")
-                                      .arg(QStringLiteral("Ctrl+Shift+\\")),
+                                      .arg(KeyChords::label(KeyChords::Command::ToggleSidebar)),
                                   titleStrip_);
     sidebarButton_->setObjectName(QStringLiteral("sidebarButton"));
     layout->addWidget(sidebarButton_, 0, Qt::AlignVCenter);
