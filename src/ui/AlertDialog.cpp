@@ -15,6 +15,12 @@ AlertDialog::AlertDialog(QWidget* parent, const QString& message, const QString&
     : QDialog(parent) {
     setWindowTitle(message);
     setObjectName(QStringLiteral("alertDialog"));
+    // Text boxes in accessory views get a visible frame on the dark surface.
+    setStyleSheet(QStringLiteral("QPlainTextEdit, QLineEdit { background: %1; border: 1px solid %2;"
+                                 " border-radius: 4px; }"
+                                 "QLineEdit { padding: 0 4px; }"
+                                 "QPlainTextEdit:focus, QLineEdit:focus { border-color: %3; }")
+                      .arg(Theme::bg().name(), Theme::surface3().name(), Theme::accent().darker(130).name()));
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(20, 20, 20, 16);
