@@ -11,7 +11,7 @@ namespace TerminalThemes {
 
 namespace {
 
-struct ThemeSpec {
+struct ThemeRow {
     const char* name;
     const char* background;
     const char* foreground;
@@ -24,7 +24,7 @@ struct ThemeSpec {
 constexpr char kSolarizedPalette[] =
     "073642 DC322F 859900 B58900 268BD2 D33682 2AA198 EEE8D5 002B36 CB4B16 586E75 657B83 839496 6C71C4 93A1A1 FDF6E3";
 
-constexpr ThemeSpec kThemes[] = {
+constexpr ThemeRow kThemes[] = {
     {"Varnix", "0D0D0D", "D9D9D9", "FF9500", "FFA500",
      "1A1A1A FF3B30 34C759 FFCC00 0A84FF BF5AF2 32D4DE D9D9D9 595959 FF6961 5BE584 FFE066 5AC8FA DA8FFF 6FE9F0 FFFFFF"},
     {"Dracula", "282A36", "F8F8F2", "F8F8F0", "44475A",
@@ -43,15 +43,15 @@ constexpr ThemeSpec kThemes[] = {
 
 constexpr float kSelectionOpacity = 0.55f;
 
-TerminalTheme build(const ThemeSpec& spec) {
+TerminalTheme build(const ThemeRow& row) {
     TerminalTheme theme;
-    theme.name = QString::fromUtf8(spec.name);
-    theme.background = parseHex(QString::fromLatin1(spec.background));
-    theme.foreground = parseHex(QString::fromLatin1(spec.foreground));
-    theme.cursor = parseHex(QString::fromLatin1(spec.cursor));
-    theme.selection = parseHex(QString::fromLatin1(spec.selection));
+    theme.name = QString::fromUtf8(row.name);
+    theme.background = parseHex(QString::fromLatin1(row.background));
+    theme.foreground = parseHex(QString::fromLatin1(row.foreground));
+    theme.cursor = parseHex(QString::fromLatin1(row.cursor));
+    theme.selection = parseHex(QString::fromLatin1(row.selection));
     theme.selection.setAlphaF(kSelectionOpacity);
-    for (const QString& hex : QString::fromLatin1(spec.ansi).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+    for (const QString& hex : QString::fromLatin1(row.ansi).split(QLatin1Char(' '), Qt::SkipEmptyParts))
         theme.ansi << parseHex(hex);
     return theme;
 }
@@ -88,7 +88,7 @@ QColor parseHex(QStringView hex) {
 const QList<TerminalTheme>& all() {
     static const QList<TerminalTheme> themes = [] {
         QList<TerminalTheme> list;
-        for (const ThemeSpec& spec : kThemes) list << build(spec);
+        for (const ThemeRow& row : kThemes) list << build(row);
         return list;
     }();
     return themes;

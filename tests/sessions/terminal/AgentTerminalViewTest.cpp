@@ -422,3 +422,25 @@ TEST(AgentTerminalView, CtrlBReachesTheChildWhileTheCardShows) {
     ASSERT_TRUE(waitUntil([&] { return ended; }, 20000));
     EXPECT_TRUE(v.currentScreenText().contains("02")) << v.currentScreenText().toStdString();
 }
+
+TEST(AgentTerminalView, ATranslucentSelectionTintsTheBackground) {
+    View v(20, 4);
+    v.setBackgroundColor(QColor(0, 0, 0));
+    QColor selection(0, 0, 255);
+    selection.setAlphaF(0.55f);
+    v.setSelectionColor(selection);
+    v.feed("selected text");
+    // The text's frame first: new text under a selection would clear it.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& damage = v.surface()->damage();
+        return std::all_of(damage.begin(), damage.end(), [](uint8_t bits) { return bits == 0; });
+    }));
+    v.selectAll();
+    ASSERT_TRUE(v.hasSelection());
+    const QImage img = v.grab().toImage();
+    const QRect a = v.terminalRect();
+    // Cell 9 holds the blank between the words: only background there.
+    const QRgb px = img.pixel(a.left() + 8 * v.cellSize().width() + 1, a.top() + 1);
+    EXPECT_EQ(qRed(px), 0);
+    EXPECT_NEAR(qBlue(px), 140, 3) << "blue at 0.55 over black";
+}
