@@ -2,16 +2,17 @@
 
 #include "app/AppSettings.h"
 #include "app/NotificationNames.h"
-#include "app/PreferenceKeys.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
-#include "core/Preferences.h"
 #include "core/Text.h"
 #include "observe/SessionObservation.h"
 #include "sessions/AgentStateMonitor.h"
 #include "sessions/SandboxLauncher.h"
 #include "sessions/SessionNamer.h"
 #include "sessions/terminal/AgentTerminalView.h"
+#include "ui/TerminalAppearance.h"
+#include "ui/TerminalThemes.h"
+#include "ui/Theme.h"
 
 #include <QSet>
 #include <QTimer>
@@ -40,11 +41,8 @@ const SandboxLauncher*& sandboxLauncher() {
 }
 
 // The terminal look of a new view: the current theme and the terminal font at `size` points.
-// Until the terminal themes land this keeps the view's colours and sizes its fixed-pitch font.
 void applyTerminalAppearance(AgentTerminalView& view, double size) {
-    QFont font = view.terminalFont();
-    font.setPixelSize(qRound(size));
-    view.setTerminalFont(font);
+    TerminalAppearance::apply(&view, TerminalThemes::current(), Theme::terminalFont(size));
 }
 
 // A plain terminal tab restarts its shell only while it is shown somewhere.
@@ -133,9 +131,7 @@ SessionRef SessionManager::createSession(const CreateOptions& o) {
     // The terminal view
     auto* view = new AgentTerminalView;
     view->resize(800, 600);
-    applyTerminalAppearance(*view, SessionIndexes::terminalFontSize(
-                                       Preferences::shared().doubleValue(PrefKey::TerminalFontSize, 0),
-                                       terminalFontDelta));
+    applyTerminalAppearance(*view, TerminalAppearance::fontSize(terminalFontDelta));
     view->inputTraceLabel = (o.orchestrator ? QStringLiteral("\U0001F451 ") : QString()) + name;
     session->terminalView = view;
 

@@ -4,6 +4,7 @@
 #include "sessions/OrchestratorNotify.h"
 #include "sessions/SandboxLauncher.h"
 #include "sessions/SessionLaunch.h"
+#include "ui/TerminalThemes.h"
 
 #include "SessionTestSupport.h"
 #include "QtPrinters.h"
@@ -108,7 +109,7 @@ TEST_F(SessionManagerTest, ClaudeSessionStartsTheLoginShellWithTheOneCommandText
     EXPECT_EQ(s->state, S::idle);
 }
 
-TEST_F(SessionManagerTest, NamesFontAndPriorityPreference) {
+TEST_F(SessionManagerTest, NamesThemeFontAndPriorityPreference) {
     const QString agent = waitingAgent();
     prefs_.prefs().setValue(PrefKey::SessionNames, " Zed, ,Ann\t,");
     prefs_.prefs().setValue(PrefKey::TerminalFontSize, 50.0);
@@ -119,11 +120,19 @@ TEST_F(SessionManagerTest, NamesFontAndPriorityPreference) {
     EXPECT_EQ(b->name, "Ann");
     EXPECT_EQ(a->terminalView->terminalFont().pixelSize(), 40);  // clamped
 
+    EXPECT_EQ(a->terminalView->backgroundColor(), TerminalThemes::theme(std::nullopt).background);
+
+    // The theme and size of the moment; the name is the caller's.
+    const TerminalTheme& other = TerminalThemes::all().last();
+    ASSERT_NE(other.background, TerminalThemes::theme(std::nullopt).background);
+    prefs_.prefs().setValue(PrefKey::TerminalTheme, other.name);
     prefs_.prefs().setValue(PrefKey::TerminalFontSize, 0.0);
     manager.terminalFontDelta = 1.5;
     const SessionRef c = manager.createSession({.name = "Given", .agent = provider(agent)});
     EXPECT_EQ(c->name, "Given");
     EXPECT_EQ(c->terminalView->terminalFont().pixelSize(), 15);  // 13 + 1.5, rounded
+    EXPECT_EQ(c->terminalView->backgroundColor(), other.background);
+    EXPECT_EQ(c->terminalView->foregroundColor(), other.foreground);
 }
 
 TEST_F(SessionManagerTest, OrchestratorsCarryTheCrownArgumentsUnlessTheyHaveABanner) {
