@@ -1,11 +1,18 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppIcon.h"
+#include "app/NotificationNames.h"
+#include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "orchestration/OrchestrationServer.h"
+#include "sessions/SessionManager.h"
+#include "sessions/SessionPersistence.h"
+#include "sessions/terminal/AgentTerminalView.h"
 #include "ui/LauncherWindow.h"
 #include "ui/ProjectLauncher.h"
+#include "ui/TerminalAppearance.h"
 #include "ui/Theme.h"
+#include "ui/WindowController.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,6 +29,7 @@ VRNXAppDelegate::VRNXAppDelegate(QObject* parent) : QObject(parent) {
         applicationShouldTerminate();
         applicationWillTerminate();
     });
+    connect(this, &VRNXAppDelegate::projectChosen, this, &VRNXAppDelegate::openProject);
 }
 
 VRNXAppDelegate::~VRNXAppDelegate() = default;
@@ -44,6 +52,16 @@ void VRNXAppDelegate::applicationDidFinishLaunching() {
 
     OrchestrationServer::shared().start();
 
+    // Every change to a window's sessions is saved to its project's sessions file a second later.
+    SessionPersistence::installAutosave();
+
+    NotificationCenter::shared().observe(kTerminalAppearanceDidChange, this,
+                                         [this](const Notification&) { applyTerminalAppearance(); });
+
+    if (initialProject_) {
+        openProject(*std::exchange(initialProject_, std::nullopt));
+        return;
+    }
     presentLauncher();
 }
 
@@ -57,6 +75,13 @@ void VRNXAppDelegate::presentLauncher() {
         self->launcherController_ = nullptr;
         emit self->projectChosen(path);
     };
+    controller->isProjectOpen = [self](const QString& path) {
+        if (!self) return false;
+        for (VRNXWindowController* c : self->windowControllers_) {
+            if (c->sessionManager()->projectDir == path) return true;
+        }
+        return false;
+    };
     controller->buildUI();
     controller->rebuildList();
     if (launcher_) launcher_->close();
@@ -65,7 +90,60 @@ void VRNXAppDelegate::presentLauncher() {
     window->present();
 }
 
+void VRNXAppDelegate::openProject(const QString& path) {
+    for (VRNXWindowController* controller : windowControllers_) {
+        if (controller->sessionManager()->projectDir == path) {
+            VRNXProjectWindow* window = controller->window();
+            if (window->isMinimized()) window->showNormal();
+            window->raise();
+            window->activateWindow();
+            return;
+        }
+    }
+    auto* controller = new VRNXWindowController(this);
+    adopt(controller);
+    windowControllers_.append(controller);
+    VRNXProjectWindow* window = controller->window();
+    window->show();
+    window->raise();
+    window->activateWindow();
+    controller->openProject(path);
+}
+
+void VRNXAppDelegate::adopt(VRNXWindowController* controller) {
+    QPointer<VRNXAppDelegate> self(this);
+    controller->openProjectHandler = [self](const QString& path) {
+        if (self) self->openProject(path);
+    };
+    controller->onClosed = [self](VRNXWindowController* closed) {
+        if (!self) return;
+        self->windowControllers_.removeAll(closed);
+        closed->deleteLater();
+    };
+}
+
+void VRNXAppDelegate::applyTerminalAppearance() {
+    // Each window at its own zoom: the configured size plus the window's delta.
+    for (VRNXWindowController* controller : windowControllers_) {
+        SessionManager* manager = controller->sessionManager();
+        QList<AgentTerminalView*> views;
+        for (const SessionRef& s : manager->sessions) {
+            if (s->terminalView) views << s->terminalView.data();
+        }
+        TerminalAppearance::apply(views, manager->terminalFontDelta);
+        // The quick workspace panel re-applies its own shells' look when it arrives.
+    }
+}
+
 bool VRNXAppDelegate::applicationShouldHandleReopen() {
+    if (!windowControllers_.isEmpty()) {
+        // Activating the application again brings its last project window forward.
+        VRNXWindowController* front = VRNXWindowController::keyController();
+        if (!front) front = windowControllers_.last();
+        front->window()->raise();
+        front->window()->activateWindow();
+        return true;
+    }
     if (launcher_ && launcher_->isVisible()) {
         launcher_->raise();
         launcher_->activateWindow();
@@ -77,6 +155,9 @@ bool VRNXAppDelegate::applicationShouldHandleReopen() {
 
 void VRNXAppDelegate::applicationShouldTerminate() {
     OrchestrationServer::shared().stop();
+    QList<SessionManager*> managers;
+    for (VRNXWindowController* controller : windowControllers_) managers << controller->sessionManager();
+    SessionPersistence::shared().saveForQuit(managers);
 }
 
 void VRNXAppDelegate::applicationWillTerminate() {}

@@ -14,11 +14,12 @@ QString SingleInstance::defaultSocketPath() {
     return Paths::runtimeDir() + QStringLiteral("/varnix-%1").arg(getuid());
 }
 
-bool SingleInstance::forwardToRunningInstance() {
+bool SingleInstance::forwardToRunningInstance(const std::optional<QString>& project) {
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(500)) return false;
-    socket.write("reopen\n");
+    // A path may hold any byte but NUL, a line break included: it travels encoded.
+    socket.write(project ? "open " + project->toUtf8().toBase64() + "\n" : QByteArray("reopen\n"));
     socket.waitForBytesWritten(500);
     // The answer tells us the other side is alive and handled it.
     return socket.waitForReadyRead(2000) && socket.readAll().startsWith("ok");
@@ -40,6 +41,12 @@ bool SingleInstance::listen() {
                 if (line == "reopen") {
                     client->write("ok\n");
                     Q_EMIT reopenRequested();
+                } else if (line.startsWith("open ")) {
+                    const QString project = QString::fromUtf8(QByteArray::fromBase64(line.mid(5)));
+                    if (!project.isEmpty()) {
+                        client->write("ok\n");
+                        Q_EMIT openRequested(project);
+                    }
                 }
                 client->disconnectFromServer();
             });

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class QLocalServer;
 
@@ -12,8 +13,9 @@ class SingleInstance : public QObject {
 public:
     explicit SingleInstance(QString socketPath, QObject* parent = nullptr);
 
-    // True when another instance answered and took the request.
-    bool forwardToRunningInstance();
+    // True when another instance answered and took the request: reopen, or open `project` in a
+    // window of its own.
+    bool forwardToRunningInstance(const std::optional<QString>& project = std::nullopt);
     // Starts listening; false when the socket could not be bound.
     bool listen();
 
@@ -21,6 +23,7 @@ public:
 
 Q_SIGNALS:
     void reopenRequested();
+    void openRequested(const QString& project);
 
 private:
     QString path_;

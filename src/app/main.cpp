@@ -7,6 +7,7 @@
 #include "core/Preferences.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTimer>
 
 #include <csignal>
@@ -25,15 +26,21 @@ int runApplication(int argc, char** argv) {
     QApplication app(argc, argv);
     SystemLog::installQtMessageHandler();
 
+    const ProjectArgument project = projectArgument(cliArgs(), QDir::currentPath());
+    if (!project.error.isEmpty()) SystemLog::write(u"Varnix", project.error);
+
     SingleInstance instance(SingleInstance::defaultSocketPath());
-    if (instance.forwardToRunningInstance()) return 0;
+    if (instance.forwardToRunningInstance(project.path)) return 0;
 
     installDefaultPreferences();
 
     VRNXAppDelegate delegate;
+    delegate.setInitialProject(project.path);
     instance.listen();
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
+    QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
+                     [&delegate](const QString& path) { delegate.openProject(path); });
 
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [](int) { QCoreApplication::quit(); });

@@ -168,3 +168,72 @@ std::optional<QString> lastAssistantText(const QString& workingDirectory, const 
 }
 
 }  // namespace ClaudeTranscriptReader
+
+// Lookups for resuming a saved conversation.
+namespace ClaudeTranscriptLocator {
+
+namespace {
+
+constexpr qint64 kConversationReadLimit = 256 * 1024;
+
+// The first 256 KiB as text. When the file goes on past them, the cut line is dropped: the cut
+// may split a character, and a long conversation in any script but ASCII must still count.
+std::optional<QString> transcriptHead(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    QByteArray bytes = file.read(kConversationReadLimit);
+    if (bytes.size() == kConversationReadLimit && !file.atEnd()) {
+        const qsizetype lastNewline = bytes.lastIndexOf('\n');
+        bytes.truncate(lastNewline < 0 ? 0 : lastNewline + 1);
+    }
+    return decodeUtf8Strict(bytes);
+}
+
+}  // namespace
+
+std::optional<QString> findTranscript(const QString& sessionID, const QString& workingDirectory,
+                                      const QString& projectsRoot) {
+    // The id names a file: one that could leave the directory names none.
+    if (sessionID.isEmpty() || sessionID.contains(QLatin1Char('/'))) return std::nullopt;
+    const QString directory = transcriptDirectory(workingDirectory, projectsRoot);
+    const QString named = directory + QLatin1Char('/') + sessionID + QStringLiteral(".jsonl");
+    if (QFileInfo(named).isFile()) return named;
+
+    const QDir dir(directory);
+    const QStringList entries =
+        dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& entry : entries) {
+        const QString path = dir.filePath(entry);
+        const auto text = transcriptHead(path);
+        if (!text) continue;
+        for (const QStringView line : QStringView(*text).split(QLatin1Char('\n'))) {
+            const auto id = ClaudeTranscriptLocator::sessionID(line);
+            if (!id) continue;
+            if (*id == sessionID) return path;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+bool hasConversation(QStringView line) {
+    line = line.trimmed();
+    if (!line.contains(QLatin1StringView("\"type\""))) return false;
+    const auto record = ObserveJson::parseLine(line);
+    if (!record) return false;
+    const QJsonValue type = record->value(QLatin1StringView("type"));
+    if (!type.isString()) return false;
+    const QString text = type.toString();
+    return text == QLatin1StringView("user") || text == QLatin1StringView("assistant");
+}
+
+bool hasConversationInTranscript(const QString& path) {
+    const auto text = transcriptHead(path);
+    if (!text) return false;
+    for (const QStringView line : QStringView(*text).split(QLatin1Char('\n'))) {
+        if (hasConversation(line)) return true;
+    }
+    return false;
+}
+
+}  // namespace ClaudeTranscriptLocator

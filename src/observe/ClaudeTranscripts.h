@@ -25,6 +25,16 @@ std::optional<QString> sessionIDInTranscript(const QString& path);
 // On equal dates the first in listing order stays.
 std::optional<QString> latestTranscript(const QString& directory, const std::optional<QDateTime>& notBefore);
 
+// The transcript of one conversation in the working directory's transcript directory: the file
+// named after the id, else the first ".jsonl" whose first session id is that id.
+std::optional<QString> findTranscript(const QString& sessionID, const QString& workingDirectory,
+                                      const QString& projectsRoot);
+// A "user" or "assistant" record: a line of a transcript that holds a conversation, not only
+// summaries or snapshots.
+bool hasConversation(QStringView line);
+// Any such line in the first 256 KiB of the transcript.
+bool hasConversationInTranscript(const QString& path);
+
 }  // namespace ClaudeTranscriptLocator
 
 // The usage one assistant record adds.

@@ -202,3 +202,52 @@ bool applyLine(CodexUsageState& state, QStringView line) {
 }
 
 }  // namespace CodexUsage
+
+// Lookups for resuming a saved conversation.
+namespace CodexRolloutLocator {
+
+QStringList sortedNumericSubdirs(const QString& directory) {
+    QStringList names;
+    const QStringList entries = QDir(directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString& name : entries) {
+        if (!name.isEmpty() && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            }))
+            names << name;
+    }
+    // Numeric order without overflow: leading zeros off, then the longer number is the larger.
+    const auto magnitude = [](const QString& name) {
+        qsizetype i = 0;
+        while (i + 1 < name.size() && name[i] == QLatin1Char('0')) ++i;
+        return QStringView(name).mid(i);
+    };
+    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        const QStringView x = magnitude(a), y = magnitude(b);
+        if (x.size() != y.size()) return x.size() > y.size();
+        return x.compare(y) > 0;
+    });
+    return names;
+}
+
+std::optional<QString> findRollout(const QString& sessionID, const QString& root) {
+    if (sessionID.isEmpty()) return std::nullopt;
+    const QString suffix = QLatin1Char('-') + sessionID + QStringLiteral(".jsonl");
+    for (const QString& year : sortedNumericSubdirs(root)) {
+        const QString yearDir = root + QLatin1Char('/') + year;
+        for (const QString& month : sortedNumericSubdirs(yearDir)) {
+            const QString monthDir = yearDir + QLatin1Char('/') + month;
+            for (const QString& day : sortedNumericSubdirs(monthDir)) {
+                const QDir dayDir(monthDir + QLatin1Char('/') + day);
+                const QStringList entries =
+                    dayDir.entryList({QStringLiteral("rollout-*")}, QDir::Files | QDir::Hidden | QDir::System,
+                                     QDir::Name);
+                for (const QString& entry : entries) {
+                    if (entry.endsWith(suffix)) return dayDir.filePath(entry);
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace CodexRolloutLocator

@@ -27,6 +27,12 @@ std::optional<QString> findLatestRollout(const QString& workingDirectory, const 
 std::optional<QString> cwd(const QString& rolloutPath);
 std::optional<QString> sessionID(const QString& rolloutPath);
 
+// The rollout of a conversation id anywhere in the date tree, newest day first; unreadable
+// directories count as empty.
+std::optional<QString> findRollout(const QString& sessionID, const QString& root);
+// The names of the entries of `directory` made only of digits, numerically descending.
+QStringList sortedNumericSubdirs(const QString& directory);
+
 // Symbolic links resolved (when the path exists) and one trailing "/" removed.
 QString normalizedDirectory(const QString& path);
 

@@ -10,3 +10,9 @@ target_sources(varnix_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AgentBinaryOverrideDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AgentProvider.cpp
   ${CMAKE_CURRENT_LIST_DIR}/NewTabMenuEntry.cpp)
+# Sessions and their manager; the orchestrator notice seam.
+target_sources(varnix_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/OrchestratorNotify.cpp)
+target_sources(varnix_gui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/Session.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SessionManager.cpp)

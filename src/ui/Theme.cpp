@@ -1,6 +1,11 @@
 #include "ui/Theme.h"
 
+#include "app/PreferenceKeys.h"
+#include "core/Preferences.h"
+
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cmath>
 
 namespace Theme {
@@ -40,6 +45,119 @@ QColor branchColor(const QString& branchName) {
         hash *= 0x100000001b3ULL;
     }
     return branchPalette()[hash % branchPalette().size()];
+}
+
+QColor stateColor(SessionState state) {
+    switch (state) {
+    case SessionState::generating: return green();
+    case SessionState::thinking: return yellow();
+    case SessionState::userInput: return accent();
+    case SessionState::idle: return cyan();
+    case SessionState::needsAttention: return red();
+    case SessionState::exited: return text3();
+    }
+    return text3();
+}
+
+QColor stateColor(QStringView stateText) {
+    const auto state = sessionStateFromText(stateText);
+    return state ? stateColor(*state) : text3();
+}
+
+namespace {
+
+int pixelSize(double points) {
+    if (!std::isfinite(points)) return 13;
+    return int(std::clamp(std::lround(points), 1L, 1000L));
+}
+
+class InstalledFonts : public FontCatalog {
+public:
+    std::optional<QFont> faceNamed(const QString& name) const override {
+        if (name.isEmpty()) return std::nullopt;
+        QString compactName = name;
+        compactName.remove(QLatin1Char(' '));
+        for (const QString& family : QFontDatabase::families()) {
+            QString compactFamily = family;
+            compactFamily.remove(QLatin1Char(' '));
+            if (!name.startsWith(family) && !compactName.startsWith(compactFamily)) continue;
+            for (const QString& style : QFontDatabase::styles(family)) {
+                QString compactStyle = style;
+                compactStyle.remove(QLatin1Char(' '));
+                // "Family Style" as fontconfig names faces, "FamilyStyle-like" as PostScript does.
+                if (name == family + QLatin1Char(' ') + style ||
+                    name == compactFamily + QLatin1Char('-') + compactStyle) {
+                    QFont font(family);
+                    font.setWeight(QFont::Weight(QFontDatabase::weight(family, style)));
+                    font.setItalic(QFontDatabase::italic(family, style));
+                    return font;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool hasFamily(const QString& family) const override {
+        // QFont would substitute silently; only a listed family counts.
+        return !family.isEmpty() && QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+    }
+
+    QFont systemFixedFont() const override { return QFontDatabase::systemFont(QFontDatabase::FixedFont); }
+};
+
+QFont familyFont(const QString& family) {
+    QFont font(family);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    return font;
+}
+
+}  // namespace
+
+const FontCatalog& FontCatalog::installed() {
+    static const InstalledFonts catalog;
+    return catalog;
+}
+
+const QStringList& terminalFontCandidates() {
+    static const QStringList candidates = {
+        QStringLiteral("Hack Nerd Font Mono"), QStringLiteral("JetBrainsMono Nerd Font Mono"),
+        QStringLiteral("MesloLGS NF"),         QStringLiteral("FiraCode Nerd Font Mono"),
+        QStringLiteral("Hack Nerd Font"),      QStringLiteral("JetBrains Mono"),
+        QStringLiteral("DejaVu Sans Mono"),
+    };
+    return candidates;
+}
+
+QFont terminalFont(double size) {
+    return terminalFont(size, Preferences::shared().stringValue(PrefKey::TerminalFontName), FontCatalog::installed());
+}
+
+QFont terminalFont(double size, const std::optional<QString>& configuredName, const FontCatalog& catalog) {
+    auto sized = [&](QFont font) {
+        font.setPixelSize(pixelSize(size));
+        font.setStyleHint(QFont::TypeWriter);
+        return font;
+    };
+    if (configuredName && !configuredName->isEmpty()) {
+        if (auto face = catalog.faceNamed(*configuredName)) return sized(*face);
+        if (catalog.hasFamily(*configuredName)) return sized(familyFont(*configuredName));
+    }
+    for (const QString& family : terminalFontCandidates()) {
+        if (catalog.hasFamily(family)) return sized(familyFont(family));
+    }
+    QFont fixed = catalog.systemFixedFont();
+    fixed.setWeight(QFont::Normal);
+    fixed.setItalic(false);
+    return sized(fixed);
+}
+
+QFont monospacedFont(double points, QFont::Weight weight) {
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(pixelSize(points));
+    f.setWeight(weight);
+    f.setItalic(false);
+    return f;
 }
 
 QFont uiFont(double points, QFont::Weight weight) {

@@ -9,6 +9,8 @@
 #include <QStyle>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -77,4 +79,42 @@ TEST(Application, QuitsCleanlyOnSigtermAndForwardsASecondLaunch) {
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(control)) << "quitting removes the control socket";
+}
+
+TEST(Application, APathArgumentOpensTheProjectAndASecondLaunchForwardsItsOwn) {
+    TempHome home;
+    QTemporaryDir runtime;
+    const QString one = home.file("code/one");
+    const QString two = home.file("code/two");
+    QDir().mkpath(one);
+    QDir().mkpath(two);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    const QString recent = home.file(".config/varnix/projects.json");
+    auto recentText = [&] {
+        QFile f(recent);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(home.file("code"));
+    app.start(VARNIX_EXE, {"one"});
+    ASSERT_TRUE(app.waitForStarted());
+    // The project window records its directory among the recent projects as it opens.
+    ASSERT_TRUE(waitUntil([&] { return recentText().contains("\"" + one + "\""); }, 20000)) << recentText().toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(VARNIX_EXE, {two});
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_TRUE(waitUntil([&] { return recentText().contains("\"" + two + "\""); }, 20000)) << recentText().toStdString();
+    EXPECT_EQ(app.state(), QProcess::Running);
+
+    ::kill(pid_t(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(app.exitCode(), 0);
 }

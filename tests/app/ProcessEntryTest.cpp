@@ -17,6 +17,33 @@ TEST(ProcessEntry, OnlyTheFirstArgumentSelectsTheBridge) {
     EXPECT_EQ(selectMode({"mcp-bridge"}).arguments, QStringList{});
 }
 
+TEST(ProcessEntry, AFirstArgumentNamingADirectoryOpensItAsAProject) {
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QDir().mkpath(root + "/code/proj");
+    writeTextFile(root + "/notes.txt", "x");
+    struct Case {
+        QStringList args;
+        std::optional<QString> path;
+        QString error;
+    };
+    const QList<Case> cases{
+        {{}, std::nullopt, ""},
+        {{"code/proj"}, root + "/code/proj", ""},
+        {{"code/proj/", "ignored"}, root + "/code/proj", ""},
+        {{root + "/code/../code/proj"}, root + "/code/proj", ""},
+        {{"."}, root, ""},
+        {{"-platform", "offscreen"}, std::nullopt, ""},
+        {{"missing"}, std::nullopt, "no such directory: missing"},
+        {{"notes.txt"}, std::nullopt, "not a directory: notes.txt"},
+    };
+    for (const Case& c : cases) {
+        const ProjectArgument got = projectArgument(c.args, root);
+        EXPECT_EQ(got.path, c.path) << c.args.join(' ').toStdString();
+        EXPECT_EQ(got.error, c.error) << c.args.join(' ').toStdString();
+    }
+}
+
 TEST(ProcessEntry, KeepsArgumentsWithoutArgumentZero) {
     char a0[] = "/usr/bin/varnix", a1[] = "one", a2[] = "two words";
     char* argv[] = {a0, a1, a2, nullptr};

@@ -542,9 +542,16 @@ TerminalSurface::~TerminalSurface() {
 
 bool TerminalSurface::startProcess(const QString& executable, const QStringList& arguments,
                                    const QStringList& environment, const QString& workingDirectory) {
-    if (pty_) {
-        error_ = QStringLiteral("the terminal already ran a child process");
+    if (pty_ && pty_->isRunning()) {
+        error_ = QStringLiteral("the terminal is already running a child process");
         return false;
+    }
+    if (pty_) {
+        // The previous child has ended (a shell tab starting its shell again): drop its terminal.
+        pty_->onData = nullptr;
+        pty_->onFinished = nullptr;
+        pty_->deleteLater();
+        pty_ = nullptr;
     }
     auto* pty = new PtyProcess(this);
     pty->onData = [this](const char* data, size_t size) {

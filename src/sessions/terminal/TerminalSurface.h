@@ -33,7 +33,7 @@ public:
 
     // ---- The child process
     // `environment` holds "NAME=value" entries (empty: this process's environment). TERM is
-    // set to xterm-256color when it is missing.
+    // set to xterm-256color when it is missing. Once a child has ended another may be started.
     bool startProcess(const QString& executable, const QStringList& arguments,
                       const QStringList& environment = {}, const QString& workingDirectory = {});
     // Hangs up the child's process group and closes the terminal; the end is still reported.

@@ -471,6 +471,7 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
     const uint32_t defFg = reverseScreen ? s.defaultBackground() : s.defaultForeground();
     const uint32_t defBg = reverseScreen ? s.defaultForeground() : s.defaultBackground();
     const uint32_t selBg = toRgb(selectionColor_);
+    const int selAlpha = selectionColor_.alpha();  // a translucent selection tints the cells beneath
     const int baseline = top + ascent_;
 
     // Selection columns on this line, [selFrom, selTo).
@@ -502,7 +503,7 @@ void TerminalWidget::paintRow(QPainter& p, const TermRow& row, int viewRow, int6
         const uint32_t a = cell.attrs();
         if (a & TermCell::kReverse) std::swap(fg, bg);
         if (a & TermCell::kDim) fg = blend(fg, bg, 160);
-        if (c >= selFrom && c < selTo) bg = selBg;
+        if (c >= selFrom && c < selTo) bg = selAlpha >= 255 ? selBg : blend(selBg, bg, selAlpha);
         if (blockCursor && (c == cursorCol || (c == cursorCol + 1 && cell.isTail()))) {
             bg = s.cursorColor();
             fg = defBg;

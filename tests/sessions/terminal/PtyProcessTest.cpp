@@ -192,5 +192,14 @@ TEST(PtyProcess, StartFailures) {
     EXPECT_EQ(c.code, 126);
     EXPECT_TRUE(c.s.screenText().contains(QStringLiteral("cannot run /etc/passwd: Permission denied")))
         << c.s.screenText().toStdString();
-    EXPECT_FALSE(c.s.startProcess(QStringLiteral("bash"), {})) << "one child per terminal";
+
+    // One child at a time; once it has ended the terminal can run another (a shell tab's restart).
+    c.ended = false;
+    ASSERT_TRUE(c.run(QStringLiteral("echo second; read -r _")));
+    EXPECT_FALSE(c.s.startProcess(QStringLiteral("bash"), {})) << "one child at a time";
+    EXPECT_TRUE(c.waitForText(QStringLiteral("second")));
+    EXPECT_TRUE(c.s.isRunning());
+    c.s.terminate();
+    ASSERT_TRUE(c.waitForEnd());
+    EXPECT_EQ(c.code, std::nullopt);  // hung up
 }
