@@ -350,10 +350,8 @@ void VRNXWindowController::layoutOverlays() {
     diffReview_->setGeometry(24, 40, std::max(0, content.width() - 48), std::max(0, statusTop - 16 - 40));
 
     // The handle straddles the sidebar's right edge, as tall as the columns.
-    if (sidebar_->isVisible() || !window_->isVisible()) {
-        resizeHandle_->setGeometry(sidebarWidth_ - VRNXSidebarResizeHandle::kWidth / 2, 0,
-                                   VRNXSidebarResizeHandle::kWidth, statusTop);
-    }
+    resizeHandle_->setGeometry(sidebarWidth_ - VRNXSidebarResizeHandle::kWidth / 2, 0, VRNXSidebarResizeHandle::kWidth,
+                               statusTop);
     resizeHandle_->setVisible(!sidebar_->isHidden());
     titleStrip_->move(kTitleStripLeft, 0);
     rightColumnButton_->move(content.width() - 12 - rightColumnButton_->width(), 6);
