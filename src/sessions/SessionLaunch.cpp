@@ -154,20 +154,20 @@ QString plainTabScript(const QString& directory, const QString& shell) {
            QStringLiteral("; fi; fi; ") + execShell(shell);
 }
 
-std::optional<QString> commandText(const CommandSpec& spec) {
-    if (spec.command) return *spec.command;
-    if (spec.agentID == QLatin1String("shell") && spec.directory) return plainTabScript(*spec.directory, spec.shell);
-    const QString prefix = directoryPrefix(spec.directory);
-    if (!spec.launchCommand.isEmpty()) {
+std::optional<QString> commandText(const CommandSpec& cmd) {
+    if (cmd.command) return *cmd.command;
+    if (cmd.agentID == QLatin1String("shell") && cmd.directory) return plainTabScript(*cmd.directory, cmd.shell);
+    const QString prefix = directoryPrefix(cmd.directory);
+    if (!cmd.launchCommand.isEmpty()) {
         QString text = prefix;
-        if (spec.launchBanner) text += QStringLiteral("echo ") + shellQuote(*spec.launchBanner) + QStringLiteral("; ");
-        text += spec.launchCommand;
-        for (const QString& arg : spec.launchArgs) text += QLatin1Char(' ') + shellQuote(arg);
-        if (spec.initialPrompt && !spec.initialPrompt->isEmpty())
-            text += QLatin1Char(' ') + shellQuote(*spec.initialPrompt);
-        return text + QStringLiteral("; ") + execShell(spec.shell);
+        if (cmd.launchBanner) text += QStringLiteral("echo ") + shellQuote(*cmd.launchBanner) + QStringLiteral("; ");
+        text += cmd.launchCommand;
+        for (const QString& arg : cmd.launchArgs) text += QLatin1Char(' ') + shellQuote(arg);
+        if (cmd.initialPrompt && !cmd.initialPrompt->isEmpty())
+            text += QLatin1Char(' ') + shellQuote(*cmd.initialPrompt);
+        return text + QStringLiteral("; ") + execShell(cmd.shell);
     }
-    if (spec.directory) return prefix + execShell(spec.shell);
+    if (cmd.directory) return prefix + execShell(cmd.shell);
     return std::nullopt;
 }
 

@@ -78,7 +78,7 @@ struct CommandSpec {
 };
 
 // The text run by `<shell> -l -c`; none when the tab is a bare shell without a directory.
-std::optional<QString> commandText(const CommandSpec& spec);
+std::optional<QString> commandText(const CommandSpec& cmd);
 
 // "-l", "-c", text with a command text; nothing without one.
 QStringList shellArguments(const std::optional<QString>& commandText);

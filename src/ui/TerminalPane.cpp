@@ -194,22 +194,22 @@ void VRNXTabDot::paintEvent(QPaintEvent*) {
 
 // ---------------------------------------------------------------------------------------------
 
-VRNXSessionTab::VRNXSessionTab(const Spec& spec, QWidget* parent) : QWidget(parent), spec_(spec) {
+VRNXSessionTab::VRNXSessionTab(const Spec& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("sessionTab"));
     setCursor(Qt::ArrowCursor);
 
     int titleLeft = 0;
-    if (spec.alerting) {
-        dot_ = new VRNXTabDot(stateColor(spec.state), this);
+    if (model.alerting) {
+        dot_ = new VRNXTabDot(stateColor(model.state), this);
         // The dot 4 from the left, the title 2 right of it.
         dot_->move(4 - VRNXTabDot::kGlow, (kHeight - dot_->height()) / 2);
         titleLeft = 4 + VRNXTabDot::kDiameter + 2;
     }
 
-    titleColor_ = spec.alerting ? stateColor(spec.state) : spec.active ? Theme::text1() : Theme::text3();
-    QString html = span(QStringLiteral("● "), 8, 400, spec.agentColor.isValid() ? spec.agentColor : Theme::text3());
-    if (spec.isOrchestrator) html += span(QStringLiteral("👑 "), 10, 400, Theme::text1());
-    html += span(spec.name + QLatin1Char(' '), 11, spec.active ? 500 : 400, titleColor_);
+    titleColor_ = model.alerting ? stateColor(model.state) : model.active ? Theme::text1() : Theme::text3();
+    QString html = span(QStringLiteral("● "), 8, 400, model.agentColor.isValid() ? model.agentColor : Theme::text3());
+    if (model.isOrchestrator) html += span(QStringLiteral("👑 "), 10, 400, Theme::text1());
+    html += span(model.name + QLatin1Char(' '), 11, model.active ? 500 : 400, titleColor_);
 
     title_ = new QToolButton(this);
     title_->setObjectName(QStringLiteral("tabTitle"));
@@ -223,14 +223,14 @@ VRNXSessionTab::VRNXSessionTab(const Spec& spec, QWidget* parent) : QWidget(pare
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->setContentsMargins(6, 0, 0, 0);
     label->adjustSize();
-    title_->setAccessibleName(spec.name);
-    title_->setToolTip(spec.branch && !spec.branch->isEmpty() ? spec.name + QStringLiteral(" — ") + *spec.branch
-                                                               : spec.name);
+    title_->setAccessibleName(model.name);
+    title_->setToolTip(model.branch && !model.branch->isEmpty() ? model.name + QStringLiteral(" — ") + *model.branch
+                                                               : model.name);
     const int titleWidth = label->width();
     title_->setGeometry(titleLeft, 0, titleWidth, kHeight);
     label->move(0, (kHeight - label->height()) / 2);
     title_->installEventFilter(this);
-    connect(title_, &QToolButton::clicked, this, [this] { emit selectRequested(spec_.index); });
+    connect(title_, &QToolButton::clicked, this, [this] { emit selectRequested(model_.index); });
 
     close_ = new QToolButton(this);
     close_->setObjectName(QStringLiteral("tabClose"));
@@ -245,15 +245,15 @@ VRNXSessionTab::VRNXSessionTab(const Spec& spec, QWidget* parent) : QWidget(pare
                               .arg(cssColor(Theme::text3()), cssColor(Theme::text1())));
     // Its left edge 2 left of the title's right edge, 16 wide, 2 from the container's right.
     close_->setGeometry(titleLeft + titleWidth - 2, (kHeight - 16) / 2, 16, 16);
-    close_->setVisible(spec.closable);
-    connect(close_, &QToolButton::clicked, this, [this] { emit closeRequested(spec_.index); });
+    close_->setVisible(model.closable);
+    connect(close_, &QToolButton::clicked, this, [this] { emit closeRequested(model_.index); });
 
     setFixedSize(titleLeft + titleWidth - 2 + 16 + 2, kHeight);
 }
 
 bool VRNXSessionTab::eventFilter(QObject* watched, QEvent* event) {
     if (watched == title_ && event->type() == QEvent::MouseButtonDblClick) {
-        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) emit renameRequested(spec_.index);
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) emit renameRequested(model_.index);
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -262,7 +262,7 @@ bool VRNXSessionTab::eventFilter(QObject* watched, QEvent* event) {
 void VRNXSessionTab::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    if (spec_.active) {
+    if (model_.active) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
         p.fillPath(shape, Theme::surface2());
@@ -271,10 +271,10 @@ void VRNXSessionTab::paintEvent(QPaintEvent*) {
         p.setPen(QPen(border, 1));
         p.drawPath(shape);
     }
-    if (spec_.branch) {
+    if (model_.branch) {
         QPainterPath stripe;
         stripe.addRoundedRect(QRectF(6, height() - 1 - 2, width() - 12, 2), 1, 1);
-        p.fillPath(stripe, Theme::branchColor(*spec_.branch));
+        p.fillPath(stripe, Theme::branchColor(*model_.branch));
     }
 }
 
@@ -432,18 +432,18 @@ void VRNXTerminalPane::rebuildTabs() {
             tabViews_ << view;
         }
         const SessionRef& session = m->sessions[index];
-        VRNXSessionTab::Spec spec;
-        spec.index = index;
-        spec.name = session->name;
-        spec.state = session->state;
-        spec.isOrchestrator = session->isOrchestrator;
-        spec.branch = session->branch;
-        spec.agentColor = session->agent ? session->agent->accentColor() : Theme::text3();
-        spec.active = !selectedFile_ && index == m->activeSessionIndex;
-        spec.alerting = !spec.active && (session->state == SessionState::userInput ||
+        VRNXSessionTab::Spec model;
+        model.index = index;
+        model.name = session->name;
+        model.state = session->state;
+        model.isOrchestrator = session->isOrchestrator;
+        model.branch = session->branch;
+        model.agentColor = session->agent ? session->agent->accentColor() : Theme::text3();
+        model.active = !selectedFile_ && index == m->activeSessionIndex;
+        model.alerting = !model.active && (session->state == SessionState::userInput ||
                                          session->state == SessionState::needsAttention);
-        spec.closable = m->sessions.size() >= 2;
-        auto* tab = new VRNXSessionTab(spec, tabStack_);
+        model.closable = m->sessions.size() >= 2;
+        auto* tab = new VRNXSessionTab(model, tabStack_);
         connect(tab, &VRNXSessionTab::selectRequested, this, &VRNXTerminalPane::switchToSession);
         connect(tab, &VRNXSessionTab::renameRequested, this, &VRNXTerminalPane::promptRenameSession);
         connect(tab, &VRNXSessionTab::closeRequested, this, [this](int i) {

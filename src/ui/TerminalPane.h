@@ -70,9 +70,9 @@ public:
         bool alerting = false;
         bool closable = false;
     };
-    explicit VRNXSessionTab(const Spec& spec, QWidget* parent = nullptr);
+    explicit VRNXSessionTab(const Spec& model, QWidget* parent = nullptr);
 
-    const Spec& spec() const { return spec_; }
+    const Spec& model() const { return model_; }
     VRNXTabDot* dot() const { return dot_; }
     QToolButton* titleButton() const { return title_; }
     QToolButton* closeButton() const { return close_; }
@@ -91,7 +91,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    Spec spec_;
+    Spec model_;
     VRNXTabDot* dot_ = nullptr;
     QToolButton* title_;
     QToolButton* close_;

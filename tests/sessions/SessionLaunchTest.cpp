@@ -77,7 +77,7 @@ TEST(SessionNamer, PriorityPreferenceParsing) {
 TEST(SessionLaunch, CommandTexts) {
     struct Case {
         const char* what;
-        CommandSpec spec;
+        CommandSpec cmd;
         std::optional<QString> expected;
     };
     const QString tmux =
@@ -107,7 +107,7 @@ TEST(SessionLaunch, CommandTexts) {
         {"bare shell without a directory", {std::nullopt, "shell", std::nullopt, "", {}, std::nullopt, std::nullopt, "/bin/bash"},
          std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(commandText(c.spec), c.expected) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(commandText(c.cmd), c.expected) << c.what;
 
     EXPECT_EQ(shellArguments(QString("x y")), (QStringList{"-l", "-c", "x y"}));
     EXPECT_TRUE(shellArguments(std::nullopt).isEmpty());
@@ -122,9 +122,9 @@ TEST(SessionLaunch, CommandTextSurvivesARealShell) {
     QTemporaryDir tmp;
     const QString dir = tmp.path() + "/it's a \"dir\"";
     ASSERT_TRUE(QDir().mkpath(dir));
-    CommandSpec spec{std::nullopt, "claude", dir, QString(VARNIX_FIXTURES) + "/bin/claude", {"--resume", "a b"},
+    CommandSpec cmd{std::nullopt, "claude", dir, QString(VARNIX_FIXTURES) + "/bin/claude", {"--resume", "a b"},
                      QString("it's \"$HOME\" `id` $(id)"), QString("banner's"), "/bin/echo"};
-    const auto r = ProcessRunner::runAndWait("/bin/sh", shellArguments(commandText(spec)), std::nullopt, std::nullopt, 60);
+    const auto r = ProcessRunner::runAndWait("/bin/sh", shellArguments(commandText(cmd)), std::nullopt, std::nullopt, 60);
     EXPECT_EQ(r.exitCode, 0) << r.stdErr.toStdString();
     EXPECT_EQ(r.stdOut, "banner's\nclaude [--resume] [a b] [it's \"$HOME\" `id` $(id)]\ncwd " +
                             QDir(dir).canonicalPath() + "\n-il\n");

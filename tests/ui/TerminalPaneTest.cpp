@@ -31,7 +31,7 @@ protected:
 
     QStringList tabNames() const {
         QStringList names;
-        for (VRNXSessionTab* tab : pane()->sessionTabs()) names << tab->spec().name;
+        for (VRNXSessionTab* tab : pane()->sessionTabs()) names << tab->model().name;
         return names;
     }
 
@@ -112,7 +112,7 @@ TEST_F(PaneTest, AnAlertingBackgroundTabShowsAPulsingDotAndItsStateColour) {
     EXPECT_EQ(manager()->activeSessionIndex, 0);
     EXPECT_FALSE(pane()->sessionTabs()[0]->dot());
     EXPECT_EQ(pane()->sessionTabs()[0]->titleColor(), Theme::text1());
-    EXPECT_TRUE(pane()->sessionTabs()[0]->spec().active);
+    EXPECT_TRUE(pane()->sessionTabs()[0]->model().active);
 }
 
 TEST_F(PaneTest, TheShownTerminalIsNeverAddedAgain) {
@@ -190,7 +190,7 @@ TEST_F(PaneTest, WorktreeSessionsGetGroupChips) {
     QStringList order;
     for (QWidget* view : pane()->tabViews()) {
         if (auto* chip = qobject_cast<VRNXGroupChip*>(view)) order << "[" + chip->text() + "]";
-        else order << static_cast<VRNXSessionTab*>(view)->spec().name;
+        else order << static_cast<VRNXSessionTab*>(view)->model().name;
     }
     EXPECT_EQ(order, (QStringList{"[main]", "m1", "m2", "m3", "[fix]", "w1"}));
     EXPECT_EQ(pane()->groupChips()[1]->color(), Theme::branchColor("varnix/fix"));
