@@ -103,21 +103,13 @@ SessionJSONLWatcher::SessionJSONLWatcher(const QString& workingDirectory,
 SessionJSONLWatcher::SessionJSONLWatcher(const QString& workingDirectory,
                                          std::shared_ptr<AgentLimitsService> limitsService, Update onUpdate,
                                          Options options)
-    : core_(std::make_shared<Core>()), limitsService_(std::move(limitsService)) {
+    : core_(std::make_shared<Core>()) {
     core_->onUpdate = std::move(onUpdate);
     core_->workingDirectory = workingDirectory;
     core_->startTime = QDateTime::currentDateTime().addSecs(-kStartWindowSeconds);
     core_->options = std::move(options);
     core_->watchQueue.async([core = core_] { core->begin(); });
-    if (limitsService_) {
-        std::weak_ptr<Core> weak = core_;
-        SerialQueue* queue = &core_->watchQueue;
-        limitsToken_ = limitsService_->subscribe([weak, queue](const AgentLimits& limits) {
-            queue->async([weak, limits] {
-                if (auto core = weak.lock()) core->setLimits(limits);
-            });
-        });
-    }
+    limits_.start(std::move(limitsService), core_, &core_->watchQueue);
 }
 
 SessionJSONLWatcher::~SessionJSONLWatcher() {
@@ -128,9 +120,6 @@ SessionJSONLWatcher::~SessionJSONLWatcher() {
 }
 
 void SessionJSONLWatcher::stop() {
-    if (limitsToken_ && limitsService_) {
-        limitsService_->unsubscribe(*limitsToken_);
-        limitsToken_.reset();
-    }
+    limits_.stop();
     core_->watchQueue.async([core = core_] { core->teardown(); });
 }

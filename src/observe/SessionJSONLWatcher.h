@@ -1,5 +1,7 @@
 #pragma once
 
+#include "observe/LimitsSubscription.h"
+
 #include "observe/JSONLTailer.h"
 #include "sessions/UsageWatching.h"
 
@@ -41,6 +43,5 @@ public:
 
 private:
     std::shared_ptr<Core> core_;
-    std::shared_ptr<AgentLimitsService> limitsService_;
-    std::optional<QUuid> limitsToken_;
+    LimitsSubscription limits_;
 };
